@@ -1,0 +1,154 @@
+#include "kesmacap/Card.h"
+
+#include <cerrno>
+
+#include "kesmacap/PictureWriter.h"
+
+namespace kesmacap {
+
+namespace {
+
+bool valid(std::uint16_t channel) { return channel < ChannelCount; }
+
+}  // namespace
+
+Card::~Card() {
+    for (std::uint16_t channel = 0; channel < ChannelCount; ++channel) {
+        CloseChannel(channel);
+    }
+}
+
+void Card::stopLocked(int channel) {
+    // Marked first, so a frame the back end is finishing now is dropped.
+    channels_[channel].markStopped(source_->still(channel));
+    source_->stop(channel);
+}
+
+std::int32_t Card::OpenChannel(std::uint16_t channel) {
+    if (!valid(channel)) {
+        return EINVAL;
+    }
+    const std::lock_guard lock(control_);
+    const std::int32_t result = channels_[channel].open([&] { return source_->open(channel); });
+    if (result == 0 && !channels_[channel].isStarted()) {
+        channels_[channel].showStill(source_->still(channel));
+    }
+    return result;
+}
+
+std::int32_t Card::StopChannel(std::uint16_t channel) {
+    if (!valid(channel)) {
+        return EINVAL;
+    }
+    const std::lock_guard lock(control_);
+    if (channels_[channel].isStarted()) {
+        stopLocked(channel);
+    }
+    return 0;
+}
+
+std::int32_t Card::SetChannelFlag(std::uint16_t channel, std::int32_t value) {
+    if (!valid(channel)) {
+        return EINVAL;
+    }
+    channels_[channel].setFlag(value);
+    return 0;
+}
+
+std::int32_t Card::CloseChannel(std::uint16_t channel) {
+    if (!valid(channel)) {
+        return EINVAL;
+    }
+    const std::lock_guard lock(control_);
+    Channel& target = channels_[channel];
+    if (target.isOpen()) {
+        if (target.isStarted()) {
+            stopLocked(channel);
+        }
+        target.markClosed();
+        source_->close(channel);
+    }
+    return 0;
+}
+
+std::int32_t Card::GetChannelEvent(std::uint16_t channel, int* event) {
+    if (!valid(channel) || event == nullptr) {
+        return EINVAL;
+    }
+    const int descriptor = channels_[channel].event();
+    if (descriptor < 0) {
+        return EMFILE;
+    }
+    *event = descriptor;
+    return 0;
+}
+
+std::int32_t Card::SetChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes) {
+    return valid(channel) ? channels_[channel].setPixelBytes(bytes) : EINVAL;
+}
+
+std::int32_t Card::SetChannelMode(std::uint16_t channel, std::uint8_t mode) {
+    return valid(channel) ? channels_[channel].setMode(mode) : EINVAL;
+}
+
+std::int32_t Card::GetChannelFrame(std::uint16_t channel, std::uint8_t** pixels, std::int32_t* width,
+                                   std::int32_t* height, std::int32_t* sequence) {
+    Channel::Lent frame;
+    const std::int32_t result = valid(channel) ? channels_[channel].lend(frame) : EINVAL;
+    // Every output is written, also on failure: null and 0 x 0.
+    if (pixels != nullptr) {
+        *pixels = const_cast<std::uint8_t*>(frame.pixels);
+    }
+    if (width != nullptr) {
+        *width = frame.width;
+    }
+    if (height != nullptr) {
+        *height = frame.height;
+    }
+    if (sequence != nullptr) {
+        *sequence = frame.sequence;
+    }
+    return result;
+}
+
+std::int32_t Card::StartChannel(std::uint16_t channel, std::int32_t /*value*/) {
+    if (!valid(channel)) {
+        return EINVAL;
+    }
+    const std::lock_guard lock(control_);
+    Channel& target = channels_[channel];
+    if (!target.isOpen()) {
+        return EBADF;
+    }
+    if (target.isStarted()) {
+        return 0;
+    }
+    std::int32_t result = target.markStarted();
+    if (result == 0) {
+        result = source_->start(channel);
+        if (result != 0) {
+            target.markStopped(nullptr);
+        }
+    }
+    return result;
+}
+
+std::int32_t Card::QueryChannelState(std::uint16_t channel, std::int32_t* state) {
+    if (!valid(channel) || state == nullptr) {
+        return EINVAL;
+    }
+    *state = channels_[channel].state();
+    return 0;
+}
+
+std::int32_t Card::SaveChannelPicture(std::uint16_t channel, const char* path, std::uint8_t format,
+                                      std::int32_t value) {
+    if (!valid(channel) || path == nullptr) {
+        return EINVAL;
+    }
+    Picture picture;
+    const std::int32_t result = channels_[channel].snapshot(picture);
+    return result != 0 ? result : SavePicture(picture.view(), path, channel, format, value);
+}
+
+}  // namespace kesmacap

@@ -1,0 +1,166 @@
+#include "kesmacap/Channel.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace kesmacap {
+
+namespace {
+
+void signal(int event) {
+    const std::uint64_t one = 1;
+    ssize_t written = 0;
+    do {
+        written = write(event, &one, sizeof one);
+    } while (written < 0 && errno == EINTR);
+    // EAGAIN: the counter is saturated, so the event is signalled already.
+}
+
+}  // namespace
+
+Channel::Channel() : event_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+Channel::~Channel() {
+    if (event_ >= 0) {
+        close(event_);
+    }
+}
+
+void Channel::markClosed() {
+    const std::lock_guard lock(mutex_);
+    open_ = false;
+    started_ = false;
+}
+
+bool Channel::isOpen() const {
+    const std::lock_guard lock(mutex_);
+    return open_;
+}
+
+bool Channel::isStarted() const {
+    const std::lock_guard lock(mutex_);
+    return started_;
+}
+
+std::int32_t Channel::state() const {
+    const std::lock_guard lock(mutex_);
+    return started_ ? 2 : open_ ? 1 : 0;
+}
+
+std::int32_t Channel::setPixelBytes(std::uint8_t bytes) {
+    const std::lock_guard lock(mutex_);
+    if (!open_) {
+        return EBADF;
+    }
+    if (bytes != BytesPerPixel) {
+        return EINVAL;
+    }
+    pixelBytes_ = bytes;
+    return 0;
+}
+
+std::int32_t Channel::setMode(std::uint8_t mode) {
+    const std::lock_guard lock(mutex_);
+    if (!open_) {
+        return EBADF;
+    }
+    // Mode 0, 640 x 480, is the only mode.
+    if (mode != 0) {
+        return EINVAL;
+    }
+    mode_ = mode;
+    return 0;
+}
+
+void Channel::setFlag(std::int32_t value) {
+    const std::lock_guard lock(mutex_);
+    flag_ = value;
+}
+
+std::int32_t Channel::markStarted() {
+    const std::lock_guard lock(mutex_);
+    if (!open_) {
+        return EBADF;
+    }
+    started_ = true;
+    return 0;
+}
+
+void Channel::markStopped(const Picture* still) {
+    const std::lock_guard lock(mutex_);
+    started_ = false;
+    if (still != nullptr) {
+        still_ = still;
+    }
+}
+
+void Channel::showStill(const Picture* still) {
+    const std::lock_guard lock(mutex_);
+    still_ = still;
+}
+
+bool Channel::publish(int width, int height) {
+    const std::lock_guard lock(mutex_);
+    if (!started_ || width < 0 || height < 0 || width > MaxWidth || height > MaxHeight) {
+        return false;
+    }
+    Buffer& finished = buffers_[back_];
+    finished.width = width;
+    finished.height = height;
+    finished.sequence = ++sequence_;
+    std::swap(back_, ready_);
+    readyIsNew_ = true;
+    still_ = nullptr;
+    if (event_ >= 0) {
+        signal(event_);
+    }
+    return true;
+}
+
+std::int32_t Channel::lend(Lent& frame) {
+    const std::lock_guard lock(mutex_);
+    if (!open_) {
+        frame = Lent{};
+        return EBADF;
+    }
+    if (still_ != nullptr) {
+        frame = Lent{still_->pixels.data(), still_->width, still_->height, sequence_};
+        return 0;
+    }
+    if (readyIsNew_) {
+        // The older of the two lent buffers goes back to the producer.
+        const int freed = previousLent_;
+        previousLent_ = lent_;
+        lent_ = ready_;
+        ready_ = freed;
+        readyIsNew_ = false;
+    }
+    const Buffer& current = buffers_[lent_];
+    frame = Lent{current.pixels.data(), current.width, current.height, current.sequence};
+    return 0;
+}
+
+PictureView Channel::currentLocked() const {
+    if (still_ != nullptr) {
+        return still_->view();
+    }
+    const Buffer& current = buffers_[readyIsNew_ ? ready_ : lent_];
+    return {current.pixels.data(), current.width, current.height};
+}
+
+std::int32_t Channel::snapshot(Picture& copy) const {
+    const std::lock_guard lock(mutex_);
+    if (!open_) {
+        return EBADF;
+    }
+    const PictureView current = currentLocked();
+    copy = Picture(current.width, current.height);
+    std::memcpy(copy.pixels.data(), current.pixels, copy.pixels.size());
+    return 0;
+}
+
+}  // namespace kesmacap

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+
+#include "kesmacap/Picture.h"
+
+namespace kesmacap {
+
+// One channel's bookkeeping, shared by every capture back end: open and
+// started state, settings, the event, and the exchange of frames between the
+// one thread that produces them and any thread that borrows them.
+//
+// Frames live in four fixed buffers: one the producer writes, one holding the
+// newest finished frame, and the last two lent out. Keeping two lent buffers
+// means two threads borrowing at once (the viewer's worker and its GUI thread)
+// each keep their pixels unchanged until their next call.
+class Channel {
+public:
+    Channel();
+    ~Channel();
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+
+    int event() const { return event_; }
+
+    // Returns 0, or an errno value from the back end's open.
+    template <typename OpenDevice>
+    std::int32_t open(OpenDevice&& openDevice) {
+        const std::lock_guard lock(mutex_);
+        if (open_) {
+            return 0;
+        }
+        const std::int32_t result = openDevice();
+        open_ = result == 0;
+        return result;
+    }
+    void markClosed();
+    bool isOpen() const;
+    bool isStarted() const;
+    std::int32_t state() const;
+
+    std::int32_t setPixelBytes(std::uint8_t bytes);
+    std::int32_t setMode(std::uint8_t mode);
+    void setFlag(std::int32_t value);
+
+    // Marks the channel started: from now on published frames signal the event.
+    std::int32_t markStarted();
+    // Marks it stopped; still, when given, becomes its picture until the next live frame.
+    void markStopped(const Picture* still);
+    // Shows still as the picture while no live frame has come.
+    void showStill(const Picture* still);
+
+    // Producer side: the buffer to fill, then publish it as a frame of that size.
+    std::uint8_t* backBuffer() { return buffers_[back_].pixels.data(); }
+    // Returns false and drops the frame when the channel is not started.
+    bool publish(int width, int height);
+
+    struct Lent {
+        const std::uint8_t* pixels = nullptr;
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+        std::int32_t sequence = 0;
+    };
+    // The current picture, kept unchanged until this channel's next lend; EBADF when closed.
+    std::int32_t lend(Lent& frame);
+    // Copies the current picture; EBADF when closed.
+    std::int32_t snapshot(Picture& copy) const;
+
+private:
+    struct Buffer {
+        std::vector<std::uint8_t> pixels = std::vector<std::uint8_t>(MaxFrameBytes);
+        int width = MaxWidth;
+        int height = MaxHeight;
+        std::int32_t sequence = 0;
+    };
+    PictureView currentLocked() const;
+
+    int event_ = -1;
+    mutable std::mutex mutex_;
+    bool open_ = false;
+    bool started_ = false;
+    std::uint8_t pixelBytes_ = BytesPerPixel;
+    std::uint8_t mode_ = 0;
+    std::int32_t flag_ = 0;
+    const Picture* still_ = nullptr;
+
+    std::array<Buffer, 4> buffers_{};
+    int back_ = 0;
+    int ready_ = 1;
+    int lent_ = 2;
+    int previousLent_ = 3;
+    bool readyIsNew_ = false;
+    std::int32_t sequence_ = 0;
+};
+
+}  // namespace kesmacap

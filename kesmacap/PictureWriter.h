@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kesmacap/Picture.h"
+
+namespace kesmacap {
+
+// The file for channel `channel` (0-3) of a save under `path`: the channel
+// number goes before the extension ("photo.bmp" gives "photo-1.bmp"); a name
+// without an extension gets the format's own.
+std::string ChannelPicturePath(std::string_view path, int channel, std::uint8_t format);
+
+// Encodes a picture in the capture ABI's format codes. Each returns 0 or an errno value.
+std::int32_t EncodeBmp(const PictureView& picture, std::vector<std::uint8_t>& out);
+std::int32_t EncodeJpeg(const PictureView& picture, int quality, std::vector<std::uint8_t>& out);
+std::int32_t EncodePng(const PictureView& picture, std::vector<std::uint8_t>& out);
+
+// Replaces `file` with `bytes` atomically: written to a temporary name in the
+// same folder, flushed, then renamed, so a failure leaves no partial file and
+// an existing file whole. Returns 0 or the errno of the failure.
+std::int32_t WriteFileAtomically(const std::string& file, const std::vector<std::uint8_t>& bytes);
+
+// The whole save of one channel's picture: EINVAL for an unknown format.
+std::int32_t SavePicture(const PictureView& picture, std::string_view path, int channel, std::uint8_t format,
+                         std::int32_t value);
+
+}  // namespace kesmacap

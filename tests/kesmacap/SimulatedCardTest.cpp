@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "kesmacap/Card.h"
+#include "kesmacap/SimulatedSource.h"
+#include "tests/support/ImageFiles.h"
+
+namespace kesmacap {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::unique_ptr<Card> makeCard(double framesPerSecond) {
+    return std::make_unique<Card>(
+        [&](Channels& channels) { return std::make_unique<SimulatedSource>(channels, framesPerSecond); });
+}
+
+bool signalled(int event, int timeoutMs) {
+    pollfd entry{event, POLLIN, 0};
+    return poll(&entry, 1, timeoutMs) == 1;
+}
+
+void drain(int event) {
+    std::uint64_t counter = 0;
+    [[maybe_unused]] const auto got = read(event, &counter, sizeof counter);
+}
+
+struct Frame {
+    std::uint8_t* pixels = nullptr;
+    std::int32_t width = -1;
+    std::int32_t height = -1;
+    std::int32_t sequence = -1;
+    std::int32_t result = -1;
+};
+
+Frame frameOf(Card& card, std::uint16_t channel) {
+    Frame frame;
+    frame.result = card.GetChannelFrame(channel, &frame.pixels, &frame.width, &frame.height, &frame.sequence);
+    return frame;
+}
+
+TEST(SimulatedCard, FramesArriveAtAboutTheSetRateWithOneEventEach) {
+    auto card = makeCard(50);
+    int event = -1;
+    ASSERT_EQ(card->GetChannelEvent(2, &event), 0);
+    ASSERT_EQ(card->OpenChannel(2), 0);
+    EXPECT_FALSE(signalled(event, 100)) << "no event before StartChannel";
+    ASSERT_EQ(card->StartChannel(2, -1), 0);
+
+    ASSERT_TRUE(signalled(event, 1000));
+    const std::int32_t first = frameOf(*card, 2).sequence;
+    drain(event);
+    int wakeUps = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 600ms) {
+        if (signalled(event, 100)) {
+            drain(event);
+            ++wakeUps;
+        }
+    }
+    const std::int32_t frames = frameOf(*card, 2).sequence - first;
+    EXPECT_GE(frames, 20);
+    EXPECT_LE(frames, 40);
+    EXPECT_GE(wakeUps, frames * 3 / 4) << "an event per frame";
+    EXPECT_EQ(card->StopChannel(2), 0);
+    std::this_thread::sleep_for(60ms);
+    drain(event);
+    EXPECT_FALSE(signalled(event, 100)) << "no event after StopChannel";
+}
+
+TEST(SimulatedCard, StillPictureBeforeStartAndAfterStop) {
+    auto card = makeCard(200);
+    ASSERT_EQ(card->OpenChannel(0), 0);
+    const Frame before = frameOf(*card, 0);
+    ASSERT_EQ(before.result, 0);
+    ASSERT_NE(before.pixels, nullptr);
+    EXPECT_EQ(before.width, 640);
+    EXPECT_EQ(before.height, 480);
+    const std::vector<std::uint8_t> still(before.pixels, before.pixels + 640 * 480 * 3);
+
+    int event = -1;
+    card->GetChannelEvent(0, &event);
+    card->StartChannel(0, -1);
+    ASSERT_TRUE(signalled(event, 1000));
+    const Frame live = frameOf(*card, 0);
+    EXPECT_NE(std::memcmp(live.pixels, still.data(), still.size()), 0) << "live differs from the still card";
+
+    card->StopChannel(0);
+    const Frame after = frameOf(*card, 0);
+    ASSERT_NE(after.pixels, nullptr);
+    EXPECT_EQ(std::memcmp(after.pixels, still.data(), still.size()), 0);
+}
+
+TEST(SimulatedCard, ChannelsHaveDistinctPictures) {
+    auto card = makeCard(30);
+    std::vector<std::vector<std::uint8_t>> pictures;
+    for (std::uint16_t channel = 0; channel < 4; ++channel) {
+        card->OpenChannel(channel);
+        const Frame frame = frameOf(*card, channel);
+        pictures.emplace_back(frame.pixels, frame.pixels + 640 * 480 * 3);
+    }
+    for (std::size_t a = 0; a < 4; ++a) {
+        for (std::size_t b = a + 1; b < 4; ++b) {
+            EXPECT_NE(pictures[a], pictures[b]) << a << " and " << b;
+        }
+    }
+}
+
+TEST(SimulatedCard, LentFrameStaysUnchangedWhileTheProducerRunsAtFullSpeed) {
+    auto card = makeCard(0);
+    card->OpenChannel(3);
+    int event = -1;
+    card->GetChannelEvent(3, &event);
+    card->StartChannel(3, -1);
+    ASSERT_TRUE(signalled(event, 1000));
+    for (int round = 0; round < 5; ++round) {
+        const Frame lent = frameOf(*card, 3);
+        const std::vector<std::uint8_t> copy(lent.pixels, lent.pixels + 640 * 480 * 3);
+        // A second borrower, as the viewer's GUI thread beside its worker.
+        const Frame other = frameOf(*card, 3);
+        std::this_thread::sleep_for(30ms);
+        ASSERT_EQ(std::memcmp(lent.pixels, copy.data(), copy.size()), 0) << "round " << round;
+        EXPECT_GE(other.sequence, lent.sequence);
+        EXPECT_GT(frameOf(*card, 3).sequence, lent.sequence) << "the producer went on meanwhile";
+    }
+}
+
+TEST(SimulatedCard, EventIsTheSameDescriptorAndOutlivesClose) {
+    auto card = makeCard(30);
+    int first = -1;
+    int second = -2;
+    card->GetChannelEvent(1, &first);
+    card->OpenChannel(1);
+    card->CloseChannel(1);
+    card->GetChannelEvent(1, &second);
+    EXPECT_EQ(first, second);
+    pollfd entry{first, POLLIN, 0};
+    EXPECT_EQ(poll(&entry, 1, 0), 0);
+    EXPECT_EQ(entry.revents & POLLNVAL, 0) << "still open after CloseChannel";
+}
+
+TEST(SimulatedCard, RefusesWhatItDoesNotSupport) {
+    auto card = makeCard(30);
+    EXPECT_EQ(card->OpenChannel(4), EINVAL);
+    EXPECT_EQ(card->StartChannel(0, -1), EBADF) << "not open";
+    const Frame closed = frameOf(*card, 0);
+    EXPECT_NE(closed.result, 0);
+    EXPECT_EQ(closed.pixels, nullptr);
+    EXPECT_EQ(closed.width, 0);
+    EXPECT_EQ(closed.height, 0);
+    EXPECT_NE(frameOf(*card, 9).result, 0);
+
+    ASSERT_EQ(card->OpenChannel(0), 0);
+    EXPECT_EQ(card->OpenChannel(0), 0) << "opening again is harmless";
+    EXPECT_EQ(card->SetChannelPixelBytes(0, 4), EINVAL);
+    EXPECT_EQ(card->SetChannelMode(0, 1), EINVAL);
+    EXPECT_EQ(card->SetChannelPixelBytes(0, 3), 0);
+    EXPECT_EQ(card->SetChannelMode(0, 0), 0);
+    EXPECT_EQ(card->GetChannelEvent(0, nullptr), EINVAL);
+    EXPECT_EQ(card->QueryChannelState(0, nullptr), EINVAL);
+    EXPECT_EQ(card->SaveChannelPicture(0, nullptr, 0, 50), EINVAL);
+    EXPECT_EQ(card->GetChannelFrame(0, nullptr, nullptr, nullptr, nullptr), 0) << "null outputs are skipped";
+}
+
+TEST(SimulatedCard, StopFlagAndCloseAreHarmlessInEveryState) {
+    auto card = makeCard(100);
+    for (std::uint16_t channel = 0; channel < 4; ++channel) {
+        EXPECT_EQ(card->StopChannel(channel), 0);
+        EXPECT_EQ(card->SetChannelFlag(channel, 0), 0);
+        EXPECT_EQ(card->CloseChannel(channel), 0);
+        card->OpenChannel(channel);
+        card->StartChannel(channel, -1);
+    }
+    std::int32_t state = -1;
+    card->QueryChannelState(0, &state);
+    EXPECT_EQ(state, 2);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::uint16_t channel = 0; channel < 4; ++channel) {
+            EXPECT_EQ(card->StopChannel(channel), 0);
+            EXPECT_EQ(card->SetChannelFlag(channel, 0), 0);
+            EXPECT_EQ(card->CloseChannel(channel), 0);
+        }
+    }
+    card->QueryChannelState(0, &state);
+    EXPECT_EQ(state, 0);
+}
+
+TEST(SimulatedCard, EveryOperationIsSafeFromManyThreadsAtOnce) {
+    auto card = makeCard(0);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int worker = 0; worker < 4; ++worker) {
+        threads.emplace_back([&, worker] {
+            const auto channel = static_cast<std::uint16_t>(worker);
+            while (!stop) {
+                card->OpenChannel(channel);
+                card->StartChannel(channel, -1);
+                const Frame frame = frameOf(*card, channel);
+                if (frame.pixels != nullptr) {
+                    volatile std::uint8_t sink = frame.pixels[frame.width * frame.height * 3 - 1];
+                    (void)sink;
+                }
+                card->StopChannel(channel);
+                card->CloseChannel(channel);
+            }
+        });
+    }
+    std::this_thread::sleep_for(300ms);
+    stop = true;
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    // The card is still whole afterwards: a channel starts and delivers.
+    int event = -1;
+    card->GetChannelEvent(0, &event);
+    drain(event);
+    ASSERT_EQ(card->OpenChannel(0), 0);
+    ASSERT_EQ(card->StartChannel(0, -1), 0);
+    EXPECT_TRUE(signalled(event, 1000));
+}
+
+}  // namespace
+}  // namespace kesmacap
