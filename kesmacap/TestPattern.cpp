@@ -76,10 +76,16 @@ std::uint32_t blend(std::uint32_t from, std::uint32_t to, int step, int steps) {
     return result;
 }
 
-void drawCenteredText(Picture& picture, int y, int scale, std::string_view text, std::uint32_t rgb) {
-    const int textWidth = (static_cast<int>(text.size()) * GlyphAdvance - 1) * scale;
-    DrawText(picture.pixels.data(), picture.width, picture.height, (picture.width - textWidth) / 2, y, scale, text,
-             rgb);
+// Everything that tells the pictures apart sits in the top-left corner, which
+// a camera window shows even when tiled small.
+constexpr int Margin = 16;
+constexpr int LabelScale = 10;
+constexpr int TextScale = 3;
+constexpr int CounterTop = 100;
+constexpr int ClockTop = 130;
+
+void drawText(Picture& picture, int y, int scale, std::string_view text, std::uint32_t rgb) {
+    DrawText(picture.pixels.data(), picture.width, picture.height, Margin, y, scale, text, rgb);
 }
 
 std::string channelLabel(int channel) { return "CH" + std::to_string(channel + 1); }
@@ -132,7 +138,7 @@ TestPattern::TestPattern(int channel)
         FillRect(liveBase_.pixels.data(), MaxWidth, MaxHeight, 0, y, MaxWidth, 1,
                  blend(palette.dark, palette.light, y, MaxHeight - 1));
     }
-    drawCenteredText(liveBase_, 48, 16, channelLabel(channel), White);
+    drawText(liveBase_, Margin, LabelScale, channelLabel(channel), White);
 
     // Still: colour bars, the channel's name and a notice that nothing runs.
     constexpr std::array<std::uint32_t, 7> Bars{0xC0C0C0, 0xC0C000, 0x00C0C0, 0x00C000,
@@ -142,9 +148,9 @@ TestPattern::TestPattern(int channel)
         FillRect(still_.pixels.data(), MaxWidth, MaxHeight, static_cast<int>(bar) * barWidth, 0, barWidth,
                  MaxHeight, Bars[bar]);
     }
-    FillRect(still_.pixels.data(), MaxWidth, MaxHeight, 0, 300, MaxWidth, 120, palette.dark);
-    drawCenteredText(still_, 48, 16, channelLabel(channel), White);
-    drawCenteredText(still_, 336, 6, "NO SIGNAL", White);
+    FillRect(still_.pixels.data(), MaxWidth, MaxHeight, 0, 0, MaxWidth, ClockTop + 8 * TextScale, palette.dark);
+    drawText(still_, Margin, LabelScale, channelLabel(channel), White);
+    drawText(still_, CounterTop, TextScale * 2, "NO SIGNAL", White);
 }
 
 void TestPattern::renderLive(std::uint8_t* pixels, std::uint64_t frame,
@@ -152,16 +158,18 @@ void TestPattern::renderLive(std::uint8_t* pixels, std::uint64_t frame,
     std::memcpy(pixels, liveBase_.pixels.data(), liveBase_.pixels.size());
     const Palette& palette = Palettes[static_cast<std::size_t>(channel_) % Palettes.size()];
 
-    // A bar sweeping across, a second one at another speed, so motion shows at a glance.
-    constexpr int barWidth = 32;
-    const int sweep = static_cast<int>((frame * 8) % (MaxWidth + barWidth)) - barWidth;
-    FillRect(pixels, MaxWidth, MaxHeight, sweep, 190, barWidth, 90, palette.accent);
-    const int slow = static_cast<int>((frame * 3) % (MaxWidth + barWidth)) - barWidth;
-    FillRect(pixels, MaxWidth, MaxHeight, MaxWidth - barWidth - slow, 290, barWidth, 40, White);
+    // A bar sweeping across the top-left corner, another across the whole
+    // width the other way, so motion shows at a glance at any window size.
+    constexpr int barWidth = 24;
+    constexpr int corner = 320;
+    const int fast = static_cast<int>((frame * 6) % (corner + barWidth)) - barWidth;
+    FillRect(pixels, MaxWidth, MaxHeight, fast, 170, barWidth, 60, palette.accent);
+    const int slow = static_cast<int>((frame * 4) % (MaxWidth + barWidth)) - barWidth;
+    FillRect(pixels, MaxWidth, MaxHeight, MaxWidth - barWidth - slow, 240, barWidth, 200, White);
 
     char counter[32];
     std::snprintf(counter, sizeof counter, "FRAME %08llu", static_cast<unsigned long long>(frame));
-    DrawText(pixels, MaxWidth, MaxHeight, 24, 350, 4, counter, White);
+    DrawText(pixels, MaxWidth, MaxHeight, Margin, CounterTop, TextScale, counter, White);
 
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
@@ -170,8 +178,9 @@ void TestPattern::renderLive(std::uint8_t* pixels, std::uint64_t frame,
     char clock[32];
     std::snprintf(clock, sizeof clock, "%02d:%02d:%02d.%03lld", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<long long>(millis));
-    FillRect(pixels, MaxWidth, MaxHeight, 0, 404, MaxWidth, 44, Black);
-    DrawText(pixels, MaxWidth, MaxHeight, 24, 412, 4, clock, palette.accent);
+    FillRect(pixels, MaxWidth, MaxHeight, Margin - 4, ClockTop - 4, 13 * GlyphAdvance * TextScale, 8 * TextScale + 2,
+             Black);
+    DrawText(pixels, MaxWidth, MaxHeight, Margin, ClockTop, TextScale, clock, palette.accent);
 }
 
 }  // namespace kesmacap

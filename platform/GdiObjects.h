@@ -1,4 +1,4 @@
-// The Linux objects behind HDC, HGDIOBJ and HBITMAP. Only the platform layer
+// The Linux objects behind HDC and HBITMAP (HGDIOBJ). Only the platform layer
 // and its tests look inside them; the live view sees opaque handles.
 #pragma once
 
@@ -8,14 +8,9 @@
 
 #include "platform/Win32.h"
 
-class GdiObject {
-public:
-    virtual ~GdiObject() = default;
-};
-
 // A 24-bit BI_RGB device-independent bitmap. Rows are padded to 4 bytes as
 // Windows pads them; a positive height in the header means bottom-up rows.
-class DibSection final : public GdiObject {
+class DibSection final {
 public:
     DibSection(int width, int height, bool topDown);
 

@@ -14,7 +14,6 @@
 // a wrong handle kind fails to compile instead of failing at run time.
 class WindowSurface;
 class DeviceContext;
-class GdiObject;
 class DibSection;
 
 using BOOL = int;
@@ -27,7 +26,7 @@ using LPVOID = void*;
 using HANDLE = void*;
 using HWND = WindowSurface*;
 using HDC = DeviceContext*;
-using HGDIOBJ = GdiObject*;
+using HGDIOBJ = void*;  // as in <windows.h>: any GDI object; here a DIB section is the only kind
 using HBITMAP = DibSection*;
 
 #define WINAPI

@@ -267,7 +267,7 @@ HBITMAP CreateDIBSection(HDC /*dc*/, const BITMAPINFO* info, UINT usage, void** 
 
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
     auto* const memory = dynamic_cast<MemoryDeviceContext*>(dc);
-    auto* const bitmap = dynamic_cast<DibSection*>(object);
+    auto* const bitmap = static_cast<DibSection*>(object);
     if (memory == nullptr || bitmap == nullptr ||
         (bitmap->selectedInto != nullptr && bitmap->selectedInto != memory)) {
         return nullptr;
@@ -282,12 +282,12 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
 }
 
 BOOL DeleteObject(HGDIOBJ object) {
-    auto* const bitmap = dynamic_cast<DibSection*>(object);
+    auto* const bitmap = static_cast<DibSection*>(object);
     // As on Windows, a bitmap still selected into a context cannot be deleted.
     if (bitmap == nullptr || bitmap->selectedInto != nullptr) {
         return FALSE;
     }
-    const std::unique_ptr<GdiObject> owned(object);
+    const std::unique_ptr<DibSection> owned(bitmap);
     return TRUE;
 }
 

@@ -1,0 +1,152 @@
+#include "app/Unit1.h"
+
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QShowEvent>
+
+#include "liveview/LiveView.h"
+#include "save/SavePictures.h"
+
+namespace {
+
+// The designed outer frame.
+constexpr QRect DesignedFrame(239, 125, 725, 579);
+
+QAction* addItem(QMenu* menu, const char* name, const QString& caption, QKeySequence shortcut = {}) {
+    QAction* const item = menu->addAction(caption);
+    item->setObjectName(QString::fromLatin1(name));
+    item->setShortcut(shortcut);
+    return item;
+}
+
+QMenu* addMenu(QMenuBar* bar, const char* name, const QString& caption) {
+    QMenu* const menu = bar->addMenu(caption);
+    menu->setObjectName(QString::fromLatin1(name));
+    menu->menuAction()->setObjectName(QString::fromLatin1(name));
+    return menu;
+}
+
+}  // namespace
+
+TForm1::TForm1(const CaptureLibrary& capture) : SavePictureDialog1(this), capture_(capture) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Form1"));
+    auto area = std::make_unique<QMdiArea>();
+    MdiArea = area.get();
+    setCentralWidget(area.release());
+    applyDesignedLook();
+    buildMenu();
+    FormCreate();
+}
+
+TForm1::~TForm1() { FormDestroy(); }
+
+void TForm1::applyDesignedLook() {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    font.setStyleHint(QFont::SansSerif);
+    setFont(font);
+    // The button face, on the frame and behind the camera windows.
+    QPalette face = palette();
+    face.setColor(QPalette::Window, face.color(QPalette::Button));
+    setPalette(face);
+    MdiArea->setBackground(face.color(QPalette::Button));
+    move(DesignedFrame.topLeft());
+    resize(DesignedFrame.size());
+}
+
+void TForm1::buildMenu() {
+    QMenuBar* const bar = menuBar();
+    N1 = addMenu(bar, "N1", QStringLiteral("操作"));
+    N2 = addItem(N1, "N2", QStringLiteral("攝影機拍攝"), QKeySequence(Qt::Key_F1));
+    N3 = addItem(N1, "N3", QStringLiteral("離開程式"), QKeySequence(Qt::Key_F2));
+    N4 = addMenu(bar, "N4", QStringLiteral("視窗"));
+    N5 = addItem(N4, "N5", QStringLiteral("非重疊"));
+    N6 = addItem(N4, "N6", QStringLiteral("重疊"));
+    N7 = addMenu(bar, "N7", QStringLiteral("圖片"));
+    N8 = addItem(N7, "N8", QStringLiteral("儲存"));
+    N9 = addItem(N7, "N9", QStringLiteral("瀏覽"));  // present and enabled; does nothing
+
+    connect(N2, &QAction::triggered, this, &TForm1::N2Click);
+    connect(N3, &QAction::triggered, this, &TForm1::N3Click);
+    connect(N5, &QAction::triggered, this, &TForm1::N5Click);
+    connect(N6, &QAction::triggered, this, &TForm1::N6Click);
+    connect(N8, &QAction::triggered, this, &TForm1::N8Click);
+}
+
+void TForm1::AddCamera(std::unique_ptr<CameraWindow> camera) {
+    if (cameraCount_ >= ChannelCount || !camera) {
+        return;
+    }
+    cameras_[cameraCount_++] = camera.get();
+    QMdiSubWindow* const window = camera.release();  // the area owns it from here
+    MdiArea->addSubWindow(window);
+    window->show();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (event->spontaneous()) {
+        return;  // a restore from minimised, not a show
+    }
+    if (!placed_) {
+        placed_ = true;
+        // The designed size is the outer frame's; take the decorations off once known.
+        const QSize decorations = frameGeometry().size() - geometry().size();
+        if (!decorations.isEmpty()) {
+            resize(DesignedFrame.size() - decorations);
+        }
+    }
+    FormShow();
+}
+
+void TForm1::FormCreate() {
+    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
+        capture_.OpenChannel(channel);
+    }
+    LiveView.CaptureMode = 0;
+}
+
+void TForm1::FormShow() { MdiArea->tileSubWindows(); }
+
+void TForm1::N2Click() {
+    CameraWindows windows{};
+    for (ChannelIndex channel = 0; channel < cameraCount_; ++channel) {
+        windows[channel] = cameras_[channel]->windowHandle();
+    }
+    StartLiveView(capture_, windows);
+}
+
+void TForm1::N3Click() {
+    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
+        capture_.CloseChannel(channel);
+    }
+    close();
+}
+
+void TForm1::N5Click() {
+    MdiArea->tileSubWindows();
+    for (CameraWindow* camera : cameras_) {
+        if (camera != nullptr) {
+            camera->showNormal();
+        }
+    }
+}
+
+void TForm1::N6Click() { MdiArea->cascadeSubWindows(); }
+
+void TForm1::N8Click() {
+    const SaveOutcome outcome = SavePictures(capture_, SavePictureDialog1);
+    if (!outcome.failures.empty()) {
+        QMessageBox::warning(this, QStringLiteral("儲存"), QString::fromStdString(DescribeSaveFailures(outcome)));
+    }
+}
+
+void TForm1::FormDestroy() {
+    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
+        capture_.StopChannel(channel);
+        capture_.SetChannelFlag(channel, 0);
+        capture_.CloseChannel(channel);
+    }
+    ReleaseLiveView();
+}

@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "liveview/LiveView.h"
+#include "platform/WindowSurface.h"
+#include "tests/support/FakeCard.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::FakeCard;
+using testing_support::SolidFrame;
+using testing_support::ThreadCount;
+
+constexpr std::uint32_t White = 0xFFFFFFFFu;
+constexpr std::uint32_t Red = 0xFFFF0000u;
+constexpr std::uint32_t Green = 0xFF00FF00u;
+constexpr std::uint32_t Blue = 0xFF0000FFu;
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// Four camera surfaces as the windows own them.
+struct Cameras {
+    Cameras() {
+        for (auto& surface : surfaces) {
+            surface = std::make_unique<WindowSurface>(640, 480, [] {});
+        }
+    }
+    CameraWindows handles() const {
+        CameraWindows windows{};
+        for (std::size_t i = 0; i < windows.size(); ++i) {
+            windows[i] = surfaces[i].get();
+        }
+        return windows;
+    }
+    std::uint32_t at(ChannelIndex channel, int x, int y) const {
+        std::uint32_t value = 0;
+        surfaces[channel]->read([&](const std::uint32_t* pixels, WindowSurface::Extent) { value = pixels[y * 640 + x]; });
+        return value;
+    }
+    WindowSurface::Extent extent(ChannelIndex channel) const {
+        WindowSurface::Extent result;
+        surfaces[channel]->read([&](const std::uint32_t*, WindowSurface::Extent drawn) { result = drawn; });
+        return result;
+    }
+    std::array<std::unique_ptr<WindowSurface>, ChannelCount> surfaces;
+};
+
+class LiveViewTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        ReleaseLiveView();
+        EXPECT_EQ(LiveView.Worker, nullptr);
+    }
+    // Signals a channel and waits until the worker has drawn that frame and reset the event.
+    void deliver(ChannelIndex channel) {
+        const std::size_t before = card.fetchCount();
+        card.signal(channel);
+        ASSERT_TRUE(eventually([&] { return card.fetchCount() > before && !card.isSignalled(channel); }));
+        // The reset follows the draw, so the surface is final once the event is clear.
+    }
+
+    FakeCard card;
+    CaptureLibrary capture = card.library();
+    Cameras cameras;
+};
+
+TEST_F(LiveViewTest, StartReachesTheLibraryInOrderAndPaintsCamera1White) {
+    StartLiveView(capture, cameras.handles());
+    std::vector<std::string> expected;
+    for (int channel = 0; channel < 4; ++channel) {
+        expected.push_back("StopChannel " + std::to_string(channel));
+        expected.push_back("SetChannelFlag " + std::to_string(channel) + " 0");
+    }
+    for (int channel = 0; channel < 4; ++channel) {
+        expected.push_back("GetChannelEvent " + std::to_string(channel));
+    }
+    for (int channel = 0; channel < 4; ++channel) {
+        const std::string n = std::to_string(channel);
+        expected.insert(expected.end(), {"SetChannelPixelBytes " + n + " 3", "SetChannelMode " + n + " 0",
+                                         "GetChannelFrame " + n, "StartChannel " + n + " -1"});
+    }
+    EXPECT_EQ(card.calls(), expected);
+    EXPECT_FALSE(card.isSignalled(0)) << "a first start sends no stop request";
+
+    EXPECT_EQ(cameras.at(0, 0, 0), White);
+    EXPECT_EQ(cameras.at(0, 639, 479), White);
+    EXPECT_EQ(cameras.extent(1).width, 0) << "only Camera1 turns white";
+    EXPECT_EQ(LiveView.FrameWidth, 640);
+    EXPECT_EQ(LiveView.FrameHeight, 480);
+    EXPECT_EQ(LiveView.StagingInfo.biHeight, -480);
+    EXPECT_EQ(LiveView.StagingInfo.biBitCount, 24);
+    EXPECT_EQ(LiveView.CopyTarget, LiveView.Pixels);
+}
+
+TEST_F(LiveViewTest, PureColoursReachTheWindowAsSuch) {
+    const auto red = SolidFrame(640, 480, 0, 0, 255);
+    const auto green = SolidFrame(640, 480, 0, 255, 0);
+    const auto blue = SolidFrame(640, 480, 255, 0, 0);
+    card.setFrame(1, red.data(), 640, 480);
+    card.setFrame(2, green.data(), 640, 480);
+    card.setFrame(3, blue.data(), 640, 480);
+    StartLiveView(capture, cameras.handles());
+    deliver(1);
+    deliver(2);
+    deliver(3);
+    EXPECT_EQ(cameras.at(1, 10, 10), Red);
+    EXPECT_EQ(cameras.at(2, 639, 479), Green);
+    EXPECT_EQ(cameras.at(3, 320, 240), Blue);
+}
+
+TEST_F(LiveViewTest, LowestChannelFirstOneFramePerPass) {
+    StartLiveView(capture, cameras.handles());
+    card.closeGate();
+    card.signal(0);
+    ASSERT_TRUE(card.waitAtGate());  // the worker is inside channel 0's pass
+    card.signal(3);
+    card.signal(1);
+    card.signal(2);
+    card.clearFetches();
+    card.openGate();
+    ASSERT_TRUE(eventually([&] { return card.fetchOrder().size() >= 4; }));
+    const std::vector<ChannelIndex> order = card.fetchOrder();
+    EXPECT_EQ(std::vector<ChannelIndex>(order.begin(), order.begin() + 4), (std::vector<ChannelIndex>{0, 1, 2, 3}));
+}
+
+TEST_F(LiveViewTest, SmallFrameLandsTopLeftAndTheRestKeepsEarlierContent) {
+    const auto blue = SolidFrame(640, 480, 255, 0, 0);
+    const auto red = SolidFrame(320, 240, 0, 0, 255);
+    card.setFrame(0, blue.data(), 640, 480);
+    card.setFrame(1, red.data(), 320, 240);
+    StartLiveView(capture, cameras.handles());
+    deliver(0);
+    deliver(1);
+    EXPECT_EQ(cameras.at(1, 0, 0), Red);
+    EXPECT_EQ(cameras.at(1, 319, 239), Red);
+    EXPECT_EQ(cameras.at(1, 320, 0), Blue) << "channel 0's frame is still in the staging bitmap";
+    EXPECT_EQ(cameras.at(1, 0, 240), Blue);
+    EXPECT_EQ(cameras.extent(1).width, 640) << "the window receives the full area";
+}
+
+TEST_F(LiveViewTest, SourceRowsArePackedAndStagingRowsAre640Wide) {
+    // A 3-pixel-wide frame whose second row is green: rows are 9 bytes apart.
+    std::vector<std::uint8_t> frame = SolidFrame(3, 2, 0, 0, 255);
+    for (int x = 0; x < 3; ++x) {
+        frame[9 + 3 * x] = 0;
+        frame[9 + 3 * x + 1] = 255;
+        frame[9 + 3 * x + 2] = 0;
+    }
+    card.setFrame(2, frame.data(), 3, 2);
+    StartLiveView(capture, cameras.handles());
+    deliver(2);
+    EXPECT_EQ(cameras.at(2, 2, 0), Red);
+    EXPECT_EQ(cameras.at(2, 0, 1), Green);
+    EXPECT_EQ(cameras.at(2, 3, 0), White);
+}
+
+TEST_F(LiveViewTest, EmptyNullAndNegativeFramesCopyNothingButStillDraw) {
+    const auto red = SolidFrame(640, 480, 0, 0, 255);
+    const std::vector<std::tuple<const std::uint8_t*, int, int>> cases{
+        {red.data(), 0, 0}, {nullptr, 640, 480}, {red.data(), -640, 480}, {red.data(), 640, -1}};
+    StartLiveView(capture, cameras.handles());
+    ChannelIndex channel = 1;
+    for (const auto& [pixels, width, height] : cases) {
+        card.setFrame(channel, pixels, width, height);
+        deliver(channel);
+        EXPECT_EQ(cameras.at(channel, 0, 0), White) << width << " x " << height;
+        EXPECT_EQ(cameras.extent(channel).height, 480) << "drawn all the same";
+        channel = static_cast<ChannelIndex>(channel % 3 + 1);
+    }
+}
+
+TEST_F(LiveViewTest, OversizeFrameIsClippedToTheStagingBitmap) {
+    std::vector<std::uint8_t> big = SolidFrame(800, 600, 0, 0, 255);
+    // The pixel at (639, 479) of the 800-wide frame is blue; (640, 479) is beyond the staging bitmap.
+    const std::size_t at = (479 * 800 + 639) * 3;
+    big[at] = 255;
+    big[at + 2] = 0;
+    card.setFrame(3, big.data(), 800, 600);
+    StartLiveView(capture, cameras.handles());
+    deliver(3);
+    EXPECT_EQ(cameras.at(3, 639, 479), Blue);
+    EXPECT_EQ(cameras.at(3, 0, 0), Red);
+}
+
+TEST_F(LiveViewTest, RestartUnderFullLoadLeavesExactlyOneWorker) {
+    const auto frame = SolidFrame(640, 480, 10, 20, 30);
+    for (ChannelIndex channel = 0; channel < 4; ++channel) {
+        card.setFrame(channel, frame.data(), 640, 480);
+    }
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        while (flooding) {
+            for (ChannelIndex channel = 0; channel < 4; ++channel) {
+                card.signal(channel);
+            }
+            std::this_thread::yield();
+        }
+    });
+    const int baseline = ThreadCount();
+    for (int restart = 0; restart < 200; ++restart) {
+        StartLiveView(capture, cameras.handles());
+    }
+    EXPECT_TRUE(eventually([&] { return ThreadCount() == baseline + 1; })) << ThreadCount() - baseline << " workers";
+    card.clearFetches();
+    const std::size_t before = card.fetchCount();
+    ASSERT_TRUE(eventually([&] { return card.fetchCount() > before + 20; }));
+    EXPECT_EQ(card.fetchingThreads().size(), 1u);
+    ReleaseLiveView();
+    EXPECT_TRUE(eventually([&] { return ThreadCount() == baseline; }));
+    flooding = false;
+    flood.join();
+}
+
+TEST_F(LiveViewTest, ShutdownWhileFramesFlowReleasesEverythingSafely) {
+    const auto frame = SolidFrame(640, 480, 1, 2, 3);
+    for (ChannelIndex channel = 0; channel < 4; ++channel) {
+        card.setFrame(channel, frame.data(), 640, 480);
+    }
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        while (flooding) {
+            for (ChannelIndex channel = 0; channel < 4; ++channel) {
+                card.signal(channel);
+            }
+            std::this_thread::sleep_for(100us);
+        }
+    });
+    for (int run = 0; run < 50; ++run) {
+        // Fresh windows every run: once released, the old ones are destroyed at once.
+        auto windows = std::make_unique<Cameras>();
+        StartLiveView(capture, windows->handles());
+        std::this_thread::sleep_for(2ms);
+        ReleaseLiveView();
+        EXPECT_EQ(LiveView.Worker, nullptr);
+        EXPECT_EQ(LiveView.OffscreenBitmap, nullptr);
+        EXPECT_EQ(LiveView.OffscreenDC, nullptr);
+        EXPECT_EQ(LiveView.WindowDC[0], nullptr);
+        windows.reset();
+    }
+    flooding = false;
+    flood.join();
+}
+
+TEST_F(LiveViewTest, FailedWaitPausesAndTouchesNothing) {
+    card.replaceEvent(2, -1);  // a wait including this fails at once
+    StartLiveView(capture, cameras.handles());
+    card.signal(0);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    std::this_thread::sleep_for(100ms);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const auto cpu = [](const rusage& usage) {
+        return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    };
+    EXPECT_LT(cpu(after) - cpu(before), 50ms) << "a failing wait must not spin a core";
+    EXPECT_EQ(card.fetchCount(), 0u) << "no library call for a wait that failed";
+    EXPECT_TRUE(card.isSignalled(0)) << "no event reset either";
+    EXPECT_EQ(cameras.extent(1).width, 0);
+}
+
+TEST_F(LiveViewTest, RestartStopsTheOldWorkerThroughChannelZero) {
+    StartLiveView(capture, cameras.handles());
+    deliver(1);
+    card.clearFetches();
+    card.clearCalls();
+    StartLiveView(capture, cameras.handles());
+    EXPECT_EQ(card.calls().front(), "StopChannel 0");
+    // The stop request signals channel 0: a waiting worker handles it once more
+    // before it leaves; otherwise the new worker finds it still signalled.
+    ASSERT_TRUE(eventually([&] { return !card.fetchOrder().empty() && !card.isSignalled(0); }));
+    EXPECT_EQ(card.fetchOrder().front(), 0);
+    EXPECT_NE(LiveView.Worker, nullptr);
+}
+
+TEST(FrameCopy, ClipsToTheTargetAndSkipsBadInput) {
+    std::vector<std::uint8_t> target(4 * 2 * 3, 0xEE);
+    const std::vector<std::uint8_t> source = SolidFrame(5, 3, 1, 2, 3);
+    CopyFrameRows(source.data(), 5, 3, target.data(), 4, 2, 3);
+    EXPECT_EQ(target[0], 1);
+    EXPECT_EQ(target.back(), 3);
+    std::vector<std::uint8_t> untouched(target.size(), 0xEE);
+    CopyFrameRows(nullptr, 5, 3, untouched.data(), 4, 2, 3);
+    CopyFrameRows(source.data(), 0, 3, untouched.data(), 4, 2, 3);
+    CopyFrameRows(source.data(), 5, -3, untouched.data(), 4, 2, 3);
+    CopyFrameRows(source.data(), 5, 3, nullptr, 4, 2, 3);
+    EXPECT_EQ(untouched, std::vector<std::uint8_t>(target.size(), 0xEE));
+}
+
+}  // namespace
