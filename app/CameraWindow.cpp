@@ -5,8 +5,7 @@
 #include <QPainter>
 
 CameraView::CameraView(QWidget* parent)
-    : QWidget(parent),
-      surface_(std::make_unique<WindowSurface>(SurfaceWidth, SurfaceHeight, [this] {
+    : QWidget(parent), surface_(std::make_unique<WindowSurface>(SurfaceWidth, SurfaceHeight, [this] {
           // Any thread: only post. A view destroyed meanwhile drops the call.
           QMetaObject::invokeMethod(this, &CameraView::takeRepaint, Qt::QueuedConnection);
       })) {
@@ -26,8 +25,8 @@ void CameraView::paintEvent(QPaintEvent* /*event*/) {
             return;
         }
         // Wraps the surface's memory without copying; it is painted under the surface's lock.
-        const QImage image(reinterpret_cast<const uchar*>(pixels), drawn.width, drawn.height, surface_->stride(),
-                           QImage::Format_RGB32);
+        const QImage image(reinterpret_cast<const uchar*>(pixels), drawn.width, drawn.height,
+                           surface_->stride(), QImage::Format_RGB32);
         painter.drawImage(QPoint(0, 0), image);
     });
 }

@@ -10,18 +10,20 @@
 // The client area of a camera window: paints its window surface 1:1 at the
 // top-left, and the window's face where nothing was drawn yet.
 class CameraView final : public QWidget {
-public:
+  public:
     static constexpr int SurfaceWidth = 640;
     static constexpr int SurfaceHeight = 480;
 
     explicit CameraView(QWidget* parent = nullptr);
 
     WindowSurface& surface() { return *surface_; }
+    // The whole picture, so arrangements that size by hint (cascade) show it.
+    QSize sizeHint() const override { return {SurfaceWidth, SurfaceHeight}; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void takeRepaint();
 
     std::unique_ptr<WindowSurface> surface_;
@@ -29,7 +31,7 @@ private:
 
 // A multiple-document child showing one channel. Its close box minimises it.
 class CameraWindow : public QMdiSubWindow {
-public:
+  public:
     static constexpr int DesignedWidth = 648;
     static constexpr int DesignedHeight = 480;
 
@@ -39,9 +41,9 @@ public:
     HWND windowHandle() { return &view_->surface(); }
     CameraView& view() { return *view_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     CameraView* view_ = nullptr;
 };

@@ -12,7 +12,8 @@ QtSavePictureDialog::QtSavePictureDialog(QWidget* parent) : dialog_(parent) {
 }
 
 QStringList QtSavePictureDialog::filters() {
-    return {QStringLiteral("Bitmap (*.bmp)"), QStringLiteral("JPEG (*.jpg *.jpeg)"), QStringLiteral("PNG (*.png)")};
+    return {QStringLiteral("Bitmap (*.bmp)"), QStringLiteral("JPEG (*.jpg *.jpeg)"),
+            QStringLiteral("PNG (*.png)")};
 }
 
 bool QtSavePictureDialog::Execute() {
@@ -32,4 +33,6 @@ bool QtSavePictureDialog::Execute() {
     return true;
 }
 
-std::string QtSavePictureDialog::FileName() const { return QFile::encodeName(fileName_).toStdString(); }
+std::string QtSavePictureDialog::FileName() const {
+    return QFile::encodeName(fileName_).toStdString();
+}

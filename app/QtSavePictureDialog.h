@@ -10,7 +10,7 @@
 // framework it remembers the last confirmed name and type between commands,
 // adds no extension of its own and does not ask before replacing a file.
 class QtSavePictureDialog final : public SavePictureDialog {
-public:
+  public:
     explicit QtSavePictureDialog(QWidget* parent);
 
     bool Execute() override;
@@ -21,7 +21,7 @@ public:
     static QStringList filters();
     QFileDialog& dialog() { return dialog_; }
 
-private:
+  private:
     QFileDialog dialog_;
     QString fileName_;
     int filterIndex_ = 1;

@@ -7,7 +7,7 @@
 // The application object. An exception that escapes an event handler is shown
 // to the user and the event loop goes on, as a form framework does.
 class QuadviewApplication : public QApplication {
-public:
+  public:
     using ErrorDisplay = std::function<void(const QString& message)>;
 
     QuadviewApplication(int& argc, char** argv);
@@ -19,6 +19,6 @@ public:
     // Replaces the message box, for tests.
     void setErrorDisplay(ErrorDisplay display) { display_ = std::move(display); }
 
-private:
+  private:
     ErrorDisplay display_;
 };

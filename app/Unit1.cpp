@@ -39,7 +39,9 @@ TForm1::TForm1(const CaptureLibrary& capture) : SavePictureDialog1(this), captur
     FormCreate();
 }
 
-TForm1::~TForm1() { FormDestroy(); }
+TForm1::~TForm1() {
+    FormDestroy();
+}
 
 void TForm1::applyDesignedLook() {
     QFont font(QStringLiteral("MS Sans Serif"));
@@ -107,7 +109,9 @@ void TForm1::FormCreate() {
     LiveView.CaptureMode = 0;
 }
 
-void TForm1::FormShow() { MdiArea->tileSubWindows(); }
+void TForm1::FormShow() {
+    MdiArea->tileSubWindows();
+}
 
 void TForm1::N2Click() {
     CameraWindows windows{};
@@ -133,12 +137,15 @@ void TForm1::N5Click() {
     }
 }
 
-void TForm1::N6Click() { MdiArea->cascadeSubWindows(); }
+void TForm1::N6Click() {
+    MdiArea->cascadeSubWindows();
+}
 
 void TForm1::N8Click() {
     const SaveOutcome outcome = SavePictures(capture_, SavePictureDialog1);
     if (!outcome.failures.empty()) {
-        QMessageBox::warning(this, QStringLiteral("儲存"), QString::fromStdString(DescribeSaveFailures(outcome)));
+        QMessageBox::warning(this, QStringLiteral("儲存"),
+                             QString::fromStdString(DescribeSaveFailures(outcome)));
     }
 }
 

@@ -12,7 +12,7 @@
 
 // The frame window: holds the four camera windows and the menu.
 class TForm1 final : public QMainWindow {
-public:
+  public:
     // Opens channels 0-3 while it is created.
     explicit TForm1(const CaptureLibrary& capture);
     // Stops, flags and closes the channels and releases the live view, while
@@ -44,10 +44,10 @@ public:
     void N6Click();
     void N8Click();
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void buildMenu();
     void applyDesignedLook();
 

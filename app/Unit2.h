@@ -4,6 +4,6 @@
 
 // Shows channel 0.
 class TCamera1 final : public CameraWindow {
-public:
+  public:
     TCamera1() : CameraWindow(QStringLiteral("Camera1")) {}
 };

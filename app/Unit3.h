@@ -4,6 +4,6 @@
 
 // Shows channel 1.
 class TCamera2 final : public CameraWindow {
-public:
+  public:
     TCamera2() : CameraWindow(QStringLiteral("Camera2")) {}
 };

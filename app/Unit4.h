@@ -4,6 +4,6 @@
 
 // Shows channel 2.
 class TCamera3 final : public CameraWindow {
-public:
+  public:
     TCamera3() : CameraWindow(QStringLiteral("Camera3")) {}
 };

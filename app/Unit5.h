@@ -4,6 +4,6 @@
 
 // Shows channel 3.
 class TCamera4 final : public CameraWindow {
-public:
+  public:
     TCamera4() : CameraWindow(QStringLiteral("Camera4")) {}
 };

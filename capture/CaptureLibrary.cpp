@@ -11,8 +11,8 @@ Function resolve(CaptureLibrary::ProcLookup lookup, std::uint16_t ordinal, const
                  const std::string& source) {
     const kesmacap_fn proc = lookup(ordinal);
     if (proc == nullptr) {
-        throw CaptureLibraryError(source + " has no operation with ordinal " + std::to_string(ordinal) + " (" +
-                                  operation + ")");
+        throw CaptureLibraryError(source + " has no operation with ordinal " + std::to_string(ordinal) +
+                                  " (" + operation + ")");
     }
     // The ABI hands every operation out under one generic pointer type.
     return reinterpret_cast<Function>(proc);
@@ -20,7 +20,9 @@ Function resolve(CaptureLibrary::ProcLookup lookup, std::uint16_t ordinal, const
 
 }  // namespace
 
-CaptureLibrary CaptureLibrary::bind(ProcLookup lookup) { return bindModule(nullptr, lookup, "the capture table"); }
+CaptureLibrary CaptureLibrary::bind(ProcLookup lookup) {
+    return bindModule(nullptr, lookup, "the capture table");
+}
 
 CaptureLibrary CaptureLibrary::bindModule(std::shared_ptr<void> module, ProcLookup lookup,
                                           const std::string& source) {
@@ -46,15 +48,21 @@ CaptureLibrary CaptureLibrary::bindModule(std::shared_ptr<void> module, ProcLook
     return CaptureLibrary(std::move(module), operations);
 }
 
-std::int32_t CaptureLibrary::OpenChannel(ChannelIndex channel) const { return ops_.openChannel(channel); }
+std::int32_t CaptureLibrary::OpenChannel(ChannelIndex channel) const {
+    return ops_.openChannel(channel);
+}
 
-std::int32_t CaptureLibrary::StopChannel(ChannelIndex channel) const { return ops_.stopChannel(channel); }
+std::int32_t CaptureLibrary::StopChannel(ChannelIndex channel) const {
+    return ops_.stopChannel(channel);
+}
 
 std::int32_t CaptureLibrary::SetChannelFlag(ChannelIndex channel, std::int32_t value) const {
     return ops_.setChannelFlag(channel, value);
 }
 
-std::int32_t CaptureLibrary::CloseChannel(ChannelIndex channel) const { return ops_.closeChannel(channel); }
+std::int32_t CaptureLibrary::CloseChannel(ChannelIndex channel) const {
+    return ops_.closeChannel(channel);
+}
 
 std::int32_t CaptureLibrary::GetChannelEvent(ChannelIndex channel, HANDLE* event) const {
     if (event == nullptr) {

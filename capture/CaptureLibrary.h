@@ -12,7 +12,7 @@
 // The capture library could not be loaded or lacks an operation. The message
 // names the file, or the ordinal and its operation.
 class CaptureLibraryError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -20,7 +20,7 @@ public:
 // Copies share the loaded library, which stays loaded while any copy lives.
 // Results are passed through: 0 or an errno value.
 class CaptureLibrary {
-public:
+  public:
     using ProcLookup = kesmacap_fn (*)(std::uint16_t ordinal);
 
     static constexpr const char* FileName = "libkesmacap.so";
@@ -41,14 +41,14 @@ public:
     std::int32_t GetChannelEvent(ChannelIndex channel, HANDLE* event) const;
     std::int32_t SetChannelPixelBytes(ChannelIndex channel, std::uint8_t bytes) const;
     std::int32_t SetChannelMode(ChannelIndex channel, std::uint8_t mode) const;
-    std::int32_t GetChannelFrame(ChannelIndex channel, BYTE** pixels, std::int32_t* width, std::int32_t* height,
-                                 std::int32_t* sequence) const;
+    std::int32_t GetChannelFrame(ChannelIndex channel, BYTE** pixels, std::int32_t* width,
+                                 std::int32_t* height, std::int32_t* sequence) const;
     std::int32_t StartChannel(ChannelIndex channel, std::int32_t value) const;
     std::int32_t QueryChannelState(ChannelIndex channel, std::int32_t* state) const;
     std::int32_t SaveChannelPicture(ChannelIndex channel, const char* path, std::uint8_t format,
                                     std::int32_t value) const;
 
-private:
+  private:
     struct Operations {
         kesmacap_open_channel_fn openChannel;
         kesmacap_stop_channel_fn stopChannel;
@@ -66,7 +66,8 @@ private:
     CaptureLibrary(std::shared_ptr<void> module, const Operations& operations)
         : module_(std::move(module)), ops_(operations) {}
     static CaptureLibrary bindLoaded(void* handle, const std::string& source);
-    static CaptureLibrary bindModule(std::shared_ptr<void> module, ProcLookup lookup, const std::string& source);
+    static CaptureLibrary bindModule(std::shared_ptr<void> module, ProcLookup lookup,
+                                     const std::string& source);
 
     std::shared_ptr<void> module_;
     Operations ops_;

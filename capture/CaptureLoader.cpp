@@ -46,9 +46,10 @@ CaptureLibrary CaptureLibrary::load() {
     // A bare name searches the system's library path and never the current directory.
     void* const handle = dlopen(FileName, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-        throw CaptureLibraryError(std::string("cannot find the capture library ") + FileName + " beside " +
-                                  (beside.empty() ? std::string("the program") : beside.parent_path().string()) +
-                                  " or on the system's library path: " + lastDlError());
+        throw CaptureLibraryError(
+            std::string("cannot find the capture library ") + FileName + " beside " +
+            (beside.empty() ? std::string("the program") : beside.parent_path().string()) +
+            " or on the system's library path: " + lastDlError());
     }
     return bindLoaded(handle, FileName);
 }

@@ -36,18 +36,18 @@ typedef int32_t (*kesmacap_set_channel_flag_fn)(uint16_t channel, int32_t value)
 typedef int32_t (*kesmacap_close_channel_fn)(uint16_t channel);
 /* The event is an eventfd, signalled while its counter is not 0; it stays the
  * same descriptor and stays open until the library is unloaded. */
-typedef int32_t (*kesmacap_get_channel_event_fn)(uint16_t channel, int *event);
+typedef int32_t (*kesmacap_get_channel_event_fn)(uint16_t channel, int* event);
 typedef int32_t (*kesmacap_set_channel_pixel_bytes_fn)(uint16_t channel, uint8_t bytes);
 typedef int32_t (*kesmacap_set_channel_mode_fn)(uint16_t channel, uint8_t mode);
 /* Packed rows of width * 3 bytes, top row first, bytes blue, green, red. The
  * pixels stay readable and unchanged until the next call for that channel. */
-typedef int32_t (*kesmacap_get_channel_frame_fn)(uint16_t channel, uint8_t **pixels, int32_t *width,
-                                                 int32_t *height, int32_t *sequence);
+typedef int32_t (*kesmacap_get_channel_frame_fn)(uint16_t channel, uint8_t** pixels, int32_t* width,
+                                                 int32_t* height, int32_t* sequence);
 typedef int32_t (*kesmacap_start_channel_fn)(uint16_t channel, int32_t value);
-typedef int32_t (*kesmacap_query_channel_state_fn)(uint16_t channel, int32_t *state);
+typedef int32_t (*kesmacap_query_channel_state_fn)(uint16_t channel, int32_t* state);
 /* Format 0 BMP, 1 JPEG (value = quality 1-100), 2 PNG. "photo.bmp" gives
  * "photo-1.bmp" ... "photo-4.bmp"; a path without extension gets the format's. */
-typedef int32_t (*kesmacap_save_channel_picture_fn)(uint16_t channel, const char *path, uint8_t format,
+typedef int32_t (*kesmacap_save_channel_picture_fn)(uint16_t channel, const char* path, uint8_t format,
                                                     int32_t value);
 
 enum kesmacap_format { KESMACAP_FORMAT_BMP = 0, KESMACAP_FORMAT_JPEG = 1, KESMACAP_FORMAT_PNG = 2 };

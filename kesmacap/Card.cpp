@@ -8,7 +8,9 @@ namespace kesmacap {
 
 namespace {
 
-bool valid(std::uint16_t channel) { return channel < ChannelCount; }
+bool valid(std::uint16_t channel) {
+    return channel < ChannelCount;
+}
 
 }  // namespace
 

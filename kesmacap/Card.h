@@ -14,7 +14,7 @@ using Channels = std::array<Channel, ChannelCount>;
 // What a capture back end does; the card does the rest. Calls come with the
 // channel's number already checked, one at a time per card.
 class FrameSource {
-public:
+  public:
     virtual ~FrameSource() = default;
     // Returns 0 or an errno value (ENODEV: no device for this channel).
     virtual std::int32_t open(int channel) = 0;
@@ -27,7 +27,7 @@ public:
 
 // The capture ABI's operations over four channels and one back end.
 class Card {
-public:
+  public:
     // make gets the channels the back end will publish into.
     template <typename MakeSource>
     explicit Card(MakeSource&& make) : source_(make(channels_)) {}
@@ -49,7 +49,7 @@ public:
     std::int32_t SaveChannelPicture(std::uint16_t channel, const char* path, std::uint8_t format,
                                     std::int32_t value);
 
-private:
+  private:
     void stopLocked(int channel);
 
     // Declared first so the back end, which publishes into them, goes first.

@@ -17,7 +17,7 @@ namespace kesmacap {
 // means two threads borrowing at once (the viewer's worker and its GUI thread)
 // each keep their pixels unchanged until their next call.
 class Channel {
-public:
+  public:
     Channel();
     ~Channel();
     Channel(const Channel&) = delete;
@@ -68,7 +68,7 @@ public:
     // Copies the current picture; EBADF when closed.
     std::int32_t snapshot(Picture& copy) const;
 
-private:
+  private:
     struct Buffer {
         std::vector<std::uint8_t> pixels = std::vector<std::uint8_t>(MaxFrameBytes);
         int width = MaxWidth;

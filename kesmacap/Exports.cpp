@@ -6,13 +6,21 @@ namespace {
 
 using kesmacap::TheCard;
 
-std::int32_t openChannel(std::uint16_t channel) { return TheCard().OpenChannel(channel); }
-std::int32_t stopChannel(std::uint16_t channel) { return TheCard().StopChannel(channel); }
+std::int32_t openChannel(std::uint16_t channel) {
+    return TheCard().OpenChannel(channel);
+}
+std::int32_t stopChannel(std::uint16_t channel) {
+    return TheCard().StopChannel(channel);
+}
 std::int32_t setChannelFlag(std::uint16_t channel, std::int32_t value) {
     return TheCard().SetChannelFlag(channel, value);
 }
-std::int32_t closeChannel(std::uint16_t channel) { return TheCard().CloseChannel(channel); }
-std::int32_t getChannelEvent(std::uint16_t channel, int* event) { return TheCard().GetChannelEvent(channel, event); }
+std::int32_t closeChannel(std::uint16_t channel) {
+    return TheCard().CloseChannel(channel);
+}
+std::int32_t getChannelEvent(std::uint16_t channel, int* event) {
+    return TheCard().GetChannelEvent(channel, event);
+}
 std::int32_t setChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes) {
     return TheCard().SetChannelPixelBytes(channel, bytes);
 }

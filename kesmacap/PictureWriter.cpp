@@ -54,8 +54,9 @@ bool writePng(png_structp png, png_infop info, const PictureView& picture, std::
         return false;
     }
     png_set_write_fn(png, out, appendPngData, nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height),
+                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     png_set_bgr(png);
     for (int y = 0; y < picture.height; ++y) {
@@ -144,8 +145,8 @@ std::int32_t EncodeJpeg(const PictureView& picture, int quality, std::vector<std
     unsigned char* jpeg = nullptr;
     unsigned long jpegSize = 0;
     // BGR is one of libjpeg-turbo's input layouts: no conversion pass of our own.
-    const int failed = tjCompress2(compressor.get(), picture.pixels, picture.width, 0, picture.height, TJPF_BGR,
-                                   &jpeg, &jpegSize, TJSAMP_420, std::clamp(quality, 1, 100), 0);
+    const int failed = tjCompress2(compressor.get(), picture.pixels, picture.width, 0, picture.height,
+                                   TJPF_BGR, &jpeg, &jpegSize, TJSAMP_420, std::clamp(quality, 1, 100), 0);
     const std::unique_ptr<unsigned char, void (*)(unsigned char*)> owned(jpeg, tjFree);
     if (failed != 0) {
         return EIO;

@@ -34,7 +34,9 @@ double SimulatedSource::rateFromEnvironment() {
     return *end == '\0' && std::isfinite(rate) && rate >= 0 ? rate : defaultRate;
 }
 
-std::int32_t SimulatedSource::open(int /*channel*/) { return 0; }
+std::int32_t SimulatedSource::open(int /*channel*/) {
+    return 0;
+}
 
 void SimulatedSource::close(int /*channel*/) {}
 

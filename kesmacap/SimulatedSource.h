@@ -15,7 +15,7 @@ namespace kesmacap {
 // A simulated four-channel card: one producer thread renders every started
 // channel's test picture on absolute deadlines, so the rate does not drift.
 class SimulatedSource final : public FrameSource {
-public:
+  public:
     // framesPerSecond per channel; 0 renders as fast as it can.
     SimulatedSource(Channels& channels, double framesPerSecond);
     ~SimulatedSource() override;
@@ -29,7 +29,7 @@ public:
     // The rate from KESMACAP_SIM_FPS, else 30; a value that is not a number >= 0 is ignored.
     static double rateFromEnvironment();
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     struct Schedule {
         bool running = false;

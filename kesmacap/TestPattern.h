@@ -12,15 +12,16 @@ namespace kesmacap {
 // not run, and a live picture that moves from frame to frame. Each channel has
 // its own colours and a large "CH1" ... "CH4".
 class TestPattern {
-public:
+  public:
     explicit TestPattern(int channel);
 
     const Picture& still() const { return still_; }
 
     // Draws live frame number `frame` at wall-clock time `now` into 640 x 480 packed BGR.
-    void renderLive(std::uint8_t* pixels, std::uint64_t frame, std::chrono::system_clock::time_point now) const;
+    void renderLive(std::uint8_t* pixels, std::uint64_t frame,
+                    std::chrono::system_clock::time_point now) const;
 
-private:
+  private:
     int channel_;
     Picture liveBase_;
     Picture still_;

@@ -20,8 +20,8 @@ void showFrame(const CaptureLibrary& capture, ChannelIndex channel) {
                   LiveView.BytesPerPixel);
     // Always the whole staging area, whatever the frame's size: the rest shows
     // what earlier frames left there.
-    BitBlt(LiveView.WindowDC[channel], 0, 0, LiveView.FrameWidth, LiveView.FrameHeight, LiveView.OffscreenDC, 0, 0,
-           SRCCOPY);
+    BitBlt(LiveView.WindowDC[channel], 0, 0, LiveView.FrameWidth, LiveView.FrameHeight, LiveView.OffscreenDC,
+           0, 0, SRCCOPY);
     // Reset only after drawing: a signal that came during the copy is cleared too.
     ResetEvent(LiveView.FrameEvents[channel]);
 }
@@ -45,7 +45,8 @@ void CopyFrameRows(const BYTE* source, std::int32_t width, std::int32_t height, 
 DWORD WINAPI FrameWorker(LPVOID capture) {
     const auto& library = *static_cast<const CaptureLibrary*>(capture);
     while (LiveView.Running.load() != 0) {
-        const DWORD woken = WaitForMultipleObjects(ChannelCount, LiveView.FrameEvents.data(), FALSE, INFINITE);
+        const DWORD woken =
+            WaitForMultipleObjects(ChannelCount, LiveView.FrameEvents.data(), FALSE, INFINITE);
         const DWORD channel = woken - WAIT_OBJECT_0;
         if (channel >= ChannelCount) {
             // No channel has that number: nothing to draw, fetch or reset.

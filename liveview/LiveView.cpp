@@ -61,7 +61,8 @@ void createStagingBitmap() {
     BITMAPINFO info{};
     info.bmiHeader = LiveView.StagingInfo;
     void* bits = nullptr;
-    LiveView.OffscreenBitmap = CreateDIBSection(LiveView.OffscreenDC, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    LiveView.OffscreenBitmap =
+        CreateDIBSection(LiveView.OffscreenDC, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     LiveView.Pixels = static_cast<BYTE*>(bits);
     if (LiveView.OffscreenBitmap != nullptr) {
         SelectObject(LiveView.OffscreenDC, LiveView.OffscreenBitmap);
@@ -95,13 +96,15 @@ void StartLiveView(const CaptureLibrary& capture, const CameraWindows& windows) 
     createStagingBitmap();
     // Without pixel memory there is nothing to copy into or draw from: no worker.
     if (LiveView.Pixels != nullptr) {
-        std::memset(LiveView.Pixels, 0xFF,
-                    static_cast<std::size_t>(LiveView.FrameWidth) * LiveView.FrameHeight * LiveView.BytesPerPixel);
+        std::memset(
+            LiveView.Pixels, 0xFF,
+            static_cast<std::size_t>(LiveView.FrameWidth) * LiveView.FrameHeight * LiveView.BytesPerPixel);
         LiveView.CopyTarget = LiveView.Pixels;
-        BitBlt(LiveView.WindowDC[0], 0, 0, LiveView.FrameWidth, LiveView.FrameHeight, LiveView.OffscreenDC, 0, 0,
-               SRCCOPY);
+        BitBlt(LiveView.WindowDC[0], 0, 0, LiveView.FrameWidth, LiveView.FrameHeight, LiveView.OffscreenDC, 0,
+               0, SRCCOPY);
         // Created only now, so the worker finds the record complete. It only reads the library binding.
-        LiveView.Worker = CreateThread(nullptr, 0, FrameWorker, const_cast<CaptureLibrary*>(&capture), 0, nullptr);
+        LiveView.Worker =
+            CreateThread(nullptr, 0, FrameWorker, const_cast<CaptureLibrary*>(&capture), 0, nullptr);
     }
     for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
         capture.SetChannelPixelBytes(channel, static_cast<std::uint8_t>(LiveView.BytesPerPixel));

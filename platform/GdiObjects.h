@@ -11,7 +11,7 @@
 // A 24-bit BI_RGB device-independent bitmap. Rows are padded to 4 bytes as
 // Windows pads them; a positive height in the header means bottom-up rows.
 class DibSection final {
-public:
+  public:
     DibSection(int width, int height, bool topDown);
 
     int width() const { return width_; }
@@ -26,7 +26,7 @@ public:
 
     static std::size_t strideFor(int width) { return ((static_cast<std::size_t>(width) * 24 + 31) / 32) * 4; }
 
-private:
+  private:
     int width_;
     int height_;
     bool topDown_;
@@ -35,20 +35,20 @@ private:
 };
 
 class DeviceContext {
-public:
+  public:
     virtual ~DeviceContext() = default;
 };
 
 // A context on a window's surface, from GetDC.
 class WindowDeviceContext final : public DeviceContext {
-public:
+  public:
     explicit WindowDeviceContext(WindowSurface& surface) : surface(surface) {}
     WindowSurface& surface;
 };
 
 // A memory context, from CreateCompatibleDC; draws from the bitmap selected into it.
 class MemoryDeviceContext final : public DeviceContext {
-public:
+  public:
     ~MemoryDeviceContext() override;
     DibSection* bitmap = nullptr;
 };

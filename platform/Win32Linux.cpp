@@ -37,12 +37,15 @@ struct ThreadObject {
     std::thread thread;
 };
 
-ThreadObject* threadFromHandle(HANDLE handle) { return static_cast<ThreadObject*>(handle); }
+ThreadObject* threadFromHandle(HANDLE handle) {
+    return static_cast<ThreadObject*>(handle);
+}
 
 }  // namespace
 
-HANDLE CreateThread(void* /*threadAttributes*/, std::size_t /*stackSize*/, LPTHREAD_START_ROUTINE startAddress,
-                    LPVOID parameter, DWORD /*creationFlags*/, DWORD* threadId) {
+HANDLE CreateThread(void* /*threadAttributes*/, std::size_t /*stackSize*/,
+                    LPTHREAD_START_ROUTINE startAddress, LPVOID parameter, DWORD /*creationFlags*/,
+                    DWORD* threadId) {
     if (startAddress == nullptr) {
         return nullptr;
     }
@@ -104,7 +107,9 @@ BOOL CloseHandle(HANDLE thread) {
     return TRUE;
 }
 
-void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void Sleep(DWORD milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 // ---- events ----------------------------------------------------------------
 
@@ -230,7 +235,9 @@ int ReleaseDC(HWND /*window*/, HDC dc) {
     return 1;
 }
 
-HDC CreateCompatibleDC(HDC /*dc*/) { return std::make_unique<MemoryDeviceContext>().release(); }
+HDC CreateCompatibleDC(HDC /*dc*/) {
+    return std::make_unique<MemoryDeviceContext>().release();
+}
 
 BOOL DeleteDC(HDC dc) {
     // Window contexts go back with ReleaseDC, as on Windows.
@@ -339,8 +346,8 @@ BOOL BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
     surface.draw([&](std::uint32_t* pixels, WindowSurface::Extent& extent) {
         for (long long row = top; row < bottom; ++row) {
             const BYTE* const from = bitmap->row(static_cast<int>(sourceY + row)) + 3 * (sourceX + left);
-            std::uint32_t* const to =
-                pixels + static_cast<std::size_t>(y + row) * surface.width() + static_cast<std::size_t>(x + left);
+            std::uint32_t* const to = pixels + static_cast<std::size_t>(y + row) * surface.width() +
+                                      static_cast<std::size_t>(x + left);
             ConvertBgrRowToXrgb(from, to, columns);
         }
         extent.width = std::max(extent.width, static_cast<int>(x + right));

@@ -11,7 +11,7 @@
 // repaint request that coalesces so a fast drawer queues at most one repaint.
 // The window that owns the surface paints it on its own thread.
 class WindowSurface {
-public:
+  public:
     // Called from whichever thread draws; must only post work to the window's thread.
     using RepaintRequest = std::function<void()>;
 
@@ -52,7 +52,7 @@ public:
     // The window's thread calls this when it takes the pending request, before it paints.
     void repaintTaken() { repaintPending_.store(false, std::memory_order_release); }
 
-private:
+  private:
     const int width_;
     const int height_;
     const RepaintRequest requestRepaint_;

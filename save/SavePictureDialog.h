@@ -4,7 +4,7 @@
 
 // The save dialog as the save command needs it; the GUI implements it.
 class SavePictureDialog {
-public:
+  public:
     virtual ~SavePictureDialog() = default;
     // Shows the dialog modally; true when the user confirmed a name.
     virtual bool Execute() = 0;

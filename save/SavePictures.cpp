@@ -22,7 +22,8 @@ SaveOutcome SavePictures(const CaptureLibrary& capture, SavePictureDialog& dialo
     }
     const auto format = static_cast<std::uint8_t>(filterIndex - 1);
     for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        const std::int32_t error = capture.SaveChannelPicture(channel, outcome.path.c_str(), format, SaveValue);
+        const std::int32_t error =
+            capture.SaveChannelPicture(channel, outcome.path.c_str(), format, SaveValue);
         if (error != 0) {
             outcome.failures.push_back({channel, error});
         }

@@ -4,7 +4,9 @@
 #include "capture/kesmacap.h"
 
 namespace {
-std::int32_t anyOperation() { return 0; }
+std::int32_t anyOperation() {
+    return 0;
+}
 }  // namespace
 
 #ifdef MISSING_ORDINAL
@@ -13,5 +15,7 @@ extern "C" kesmacap_fn kesmacap_proc(std::uint16_t ordinal) {
 }
 #else
 // Exports the operation, but not the lookup the ABI asks for.
-extern "C" kesmacap_fn kesmacap_lookup(std::uint16_t) { return reinterpret_cast<kesmacap_fn>(&anyOperation); }
+extern "C" kesmacap_fn kesmacap_lookup(std::uint16_t) {
+    return reinterpret_cast<kesmacap_fn>(&anyOperation);
+}
 #endif

@@ -10,7 +10,9 @@
 
 namespace {
 
-std::filesystem::path binaryDirectory() { return std::filesystem::read_symlink("/proc/self/exe").parent_path(); }
+std::filesystem::path binaryDirectory() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
 
 std::string loadError(const std::filesystem::path& file) {
     try {
@@ -65,7 +67,8 @@ TEST(CaptureBinding, MissingFileIsNamed) {
 }
 
 TEST(CaptureBinding, FileThatIsNoLibraryIsNamed) {
-    const auto file = std::filesystem::temp_directory_path() / ("notalib-" + std::to_string(getpid()) + ".so");
+    const auto file =
+        std::filesystem::temp_directory_path() / ("notalib-" + std::to_string(getpid()) + ".so");
     std::ofstream(file) << "not a shared object";
     const std::string message = loadError(file);
     std::filesystem::remove(file);
@@ -77,7 +80,9 @@ TEST(CaptureBinding, DefaultLoadFindsTheLibraryBesideTheExecutable) {
     EXPECT_NO_THROW(CaptureLibrary::load());
 }
 
-kesmacap_fn emptyTable(std::uint16_t) { return nullptr; }
+kesmacap_fn emptyTable(std::uint16_t) {
+    return nullptr;
+}
 
 TEST(CaptureBinding, InProcessTableWithoutOperationsIsRefused) {
     try {

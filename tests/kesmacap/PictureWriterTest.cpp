@@ -19,18 +19,20 @@ namespace fs = std::filesystem;
 using testing_support::MeanDifference;
 
 class TempFolder {
-public:
-    TempFolder() : path_(fs::temp_directory_path() / ("kesmacap-test-" + std::to_string(getpid()) + "-" +
-                                                      std::to_string(counter_++))) {
+  public:
+    TempFolder()
+        : path_(fs::temp_directory_path() /
+                ("kesmacap-test-" + std::to_string(getpid()) + "-" + std::to_string(counter_++))) {
         fs::create_directories(path_);
     }
     ~TempFolder() { fs::remove_all(path_); }
     fs::path operator/(const std::string& name) const { return path_ / name; }
     std::size_t fileCount() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(path_), fs::directory_iterator()));
+        return static_cast<std::size_t>(
+            std::distance(fs::directory_iterator(path_), fs::directory_iterator()));
     }
 
-private:
+  private:
     static inline int counter_ = 0;
     fs::path path_;
 };
@@ -48,7 +50,7 @@ TEST(PictureNames, ChannelNumberGoesBeforeTheExtension) {
 }
 
 class Saves : public ::testing::Test {
-protected:
+  protected:
     Saves() : card_([](Channels& channels) { return std::make_unique<SimulatedSource>(channels, 30); }) {
         for (std::uint16_t channel = 0; channel < 4; ++channel) {
             card_.OpenChannel(channel);
@@ -103,7 +105,8 @@ TEST_F(Saves, FourChannelsUnderOnePathGiveFourDistinctFiles) {
     }
     EXPECT_EQ(folder_.fileCount(), 4u);
     for (std::uint16_t channel = 0; channel < 4; ++channel) {
-        const auto image = testing_support::ReadBmp((folder_ / ("photo-" + std::to_string(channel + 1) + ".bmp")).string());
+        const auto image =
+            testing_support::ReadBmp((folder_ / ("photo-" + std::to_string(channel + 1) + ".bmp")).string());
         const std::vector<std::uint8_t> expected = pictureOf(channel);
         EXPECT_EQ(MeanDifference(image, expected.data(), 640, 480), 0.0) << "channel " << channel;
     }

@@ -51,7 +51,8 @@ struct Cameras {
     }
     std::uint32_t at(ChannelIndex channel, int x, int y) const {
         std::uint32_t value = 0;
-        surfaces[channel]->read([&](const std::uint32_t* pixels, WindowSurface::Extent) { value = pixels[y * 640 + x]; });
+        surfaces[channel]->read(
+            [&](const std::uint32_t* pixels, WindowSurface::Extent) { value = pixels[y * 640 + x]; });
         return value;
     }
     WindowSurface::Extent extent(ChannelIndex channel) const {
@@ -63,7 +64,7 @@ struct Cameras {
 };
 
 class LiveViewTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         ReleaseLiveView();
         EXPECT_EQ(LiveView.Worker, nullptr);
@@ -137,7 +138,8 @@ TEST_F(LiveViewTest, LowestChannelFirstOneFramePerPass) {
     card.openGate();
     ASSERT_TRUE(eventually([&] { return card.fetchOrder().size() >= 4; }));
     const std::vector<ChannelIndex> order = card.fetchOrder();
-    EXPECT_EQ(std::vector<ChannelIndex>(order.begin(), order.begin() + 4), (std::vector<ChannelIndex>{0, 1, 2, 3}));
+    EXPECT_EQ(std::vector<ChannelIndex>(order.begin(), order.begin() + 4),
+              (std::vector<ChannelIndex>{0, 1, 2, 3}));
 }
 
 TEST_F(LiveViewTest, SmallFrameLandsTopLeftAndTheRestKeepsEarlierContent) {
@@ -217,7 +219,8 @@ TEST_F(LiveViewTest, RestartUnderFullLoadLeavesExactlyOneWorker) {
     for (int restart = 0; restart < 200; ++restart) {
         StartLiveView(capture, cameras.handles());
     }
-    EXPECT_TRUE(eventually([&] { return ThreadCount() == baseline + 1; })) << ThreadCount() - baseline << " workers";
+    EXPECT_TRUE(eventually([&] { return ThreadCount() == baseline + 1; }))
+        << ThreadCount() - baseline << " workers";
     card.clearFetches();
     const std::size_t before = card.fetchCount();
     ASSERT_TRUE(eventually([&] { return card.fetchCount() > before + 20; }));

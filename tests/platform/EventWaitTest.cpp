@@ -14,7 +14,7 @@ namespace {
 
 // Four eventfd events as the capture library hands them out.
 class Events {
-public:
+  public:
     Events() {
         for (auto& handle : handles) {
             handle = EventHandleFromDescriptor(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
@@ -28,7 +28,9 @@ public:
     std::array<HANDLE, 4> handles{};
 };
 
-DWORD poll0(const Events& events) { return WaitForMultipleObjects(4, events.handles.data(), FALSE, 0); }
+DWORD poll0(const Events& events) {
+    return WaitForMultipleObjects(4, events.handles.data(), FALSE, 0);
+}
 
 TEST(EventWait, LowestSignalledIndexWins) {
     Events events;

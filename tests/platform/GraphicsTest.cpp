@@ -32,7 +32,9 @@ struct Staging {
         DeleteDC(dc);
         DeleteObject(bitmap);
     }
-    BYTE* pixel(int x, int y, std::size_t stride) const { return static_cast<BYTE*>(bits) + y * stride + x * 3; }
+    BYTE* pixel(int x, int y, std::size_t stride) const {
+        return static_cast<BYTE*>(bits) + y * stride + x * 3;
+    }
     void setPixel(int x, int y, std::size_t stride, BYTE b, BYTE g, BYTE r) const {
         BYTE* p = pixel(x, y, stride);
         p[0] = b;
@@ -50,7 +52,9 @@ struct Window {
     ~Window() { ReleaseDC(&surface, dc); }
     std::uint32_t at(int x, int y) {
         std::uint32_t value = 0;
-        surface.read([&](const std::uint32_t* pixels, WindowSurface::Extent) { value = pixels[y * surface.width() + x]; });
+        surface.read([&](const std::uint32_t* pixels, WindowSurface::Extent) {
+            value = pixels[y * surface.width() + x];
+        });
         return value;
     }
     WindowSurface::Extent extent() {
@@ -105,7 +109,8 @@ TEST(Graphics, ClippingAtEveryEdgeWritesNothingOutsideTheSurface) {
     std::memset(staging.bits, 0xFF, 640 * 480 * 3);
     // A guard band around the surface's buffer would catch any write past it:
     // ASan does that for the heap buffer; here the extent shows the clip.
-    for (const auto& [x, y] : std::vector<std::pair<int, int>>{{-5, -7}, {3, -7}, {-5, 4}, {6, 5}, {-1000, 0}}) {
+    for (const auto& [x, y] :
+         std::vector<std::pair<int, int>>{{-5, -7}, {3, -7}, {-5, 4}, {6, 5}, {-1000, 0}}) {
         Window window(10, 8);
         ASSERT_TRUE(BitBlt(window.dc, x, y, 640, 480, staging.dc, 0, 0, SRCCOPY));
         const WindowSurface::Extent extent = window.extent();
@@ -198,7 +203,8 @@ TEST(Graphics, RowConversionMatchesBytewiseForEveryWidth) {
         std::vector<std::uint32_t> out(width);
         ConvertBgrRowToXrgb(row.data(), out.data(), width);
         for (int x = 0; x < width; ++x) {
-            const std::uint32_t expected = 0xFF000000u | row[3 * x + 2] << 16 | row[3 * x + 1] << 8 | row[3 * x];
+            const std::uint32_t expected =
+                0xFF000000u | row[3 * x + 2] << 16 | row[3 * x + 1] << 8 | row[3 * x];
             ASSERT_EQ(out[x], expected) << "width " << width << " pixel " << x;
         }
     }

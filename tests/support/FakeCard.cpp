@@ -16,13 +16,21 @@ FakeCard* bound = nullptr;
 
 constexpr std::size_t MaxFetchLog = 100000;
 
-std::int32_t openChannel(std::uint16_t channel) { return bound->record("OpenChannel", channel); }
-std::int32_t stopChannel(std::uint16_t channel) { return bound->record("StopChannel", channel); }
+std::int32_t openChannel(std::uint16_t channel) {
+    return bound->record("OpenChannel", channel);
+}
+std::int32_t stopChannel(std::uint16_t channel) {
+    return bound->record("StopChannel", channel);
+}
 std::int32_t setChannelFlag(std::uint16_t channel, std::int32_t value) {
     return bound->record("SetChannelFlag", channel, std::to_string(value));
 }
-std::int32_t closeChannel(std::uint16_t channel) { return bound->record("CloseChannel", channel); }
-std::int32_t getChannelEvent(std::uint16_t channel, int* event) { return bound->getChannelEvent(channel, event); }
+std::int32_t closeChannel(std::uint16_t channel) {
+    return bound->record("CloseChannel", channel);
+}
+std::int32_t getChannelEvent(std::uint16_t channel, int* event) {
+    return bound->getChannelEvent(channel, event);
+}
 std::int32_t setChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes) {
     return bound->record("SetChannelPixelBytes", channel, std::to_string(bytes));
 }
@@ -39,7 +47,8 @@ std::int32_t startChannel(std::uint16_t channel, std::int32_t value) {
 std::int32_t queryChannelState(std::uint16_t channel, std::int32_t* state) {
     return bound->queryChannelState(channel, state);
 }
-std::int32_t saveChannelPicture(std::uint16_t channel, const char* path, std::uint8_t format, std::int32_t value) {
+std::int32_t saveChannelPicture(std::uint16_t channel, const char* path, std::uint8_t format,
+                                std::int32_t value) {
     return bound->saveChannelPicture(channel, path, format, value);
 }
 
@@ -109,7 +118,8 @@ void FakeCard::clearCalls() {
     calls_.clear();
 }
 
-void FakeCard::setFrame(ChannelIndex channel, const std::uint8_t* pixels, std::int32_t width, std::int32_t height) {
+void FakeCard::setFrame(ChannelIndex channel, const std::uint8_t* pixels, std::int32_t width,
+                        std::int32_t height) {
     const std::lock_guard lock(mutex_);
     frames_[channel] = Frame{pixels, width, height};
 }
@@ -169,12 +179,14 @@ std::vector<FakeCard::Save> FakeCard::saves() const {
     return saves_;
 }
 
-std::int32_t FakeCard::record(const std::string& operation, ChannelIndex channel, const std::string& argument) {
+std::int32_t FakeCard::record(const std::string& operation, ChannelIndex channel,
+                              const std::string& argument) {
     std::string message;
     {
         const std::lock_guard lock(mutex_);
         if (std::this_thread::get_id() == owner_) {
-            calls_.push_back(operation + " " + std::to_string(channel) + (argument.empty() ? "" : " " + argument));
+            calls_.push_back(operation + " " + std::to_string(channel) +
+                             (argument.empty() ? "" : " " + argument));
         }
         if (operation == throwOperation_) {
             message = throwMessage_;

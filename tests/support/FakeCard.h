@@ -16,7 +16,7 @@
 namespace testing_support {
 
 class FakeCard {
-public:
+  public:
     FakeCard();
     ~FakeCard();
     FakeCard(const FakeCard&) = delete;
@@ -71,7 +71,7 @@ public:
     std::int32_t saveChannelPicture(ChannelIndex channel, const char* path, std::uint8_t format,
                                     std::int32_t value);
 
-private:
+  private:
     struct Frame {
         const std::uint8_t* pixels = nullptr;
         std::int32_t width = 0;

@@ -41,11 +41,12 @@ DecodedImage ReadBmp(const std::string& file) {
     if (width <= 0 || height == 0 || offset + stride * height > bytes.size()) {
         return {};
     }
-    DecodedImage image{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
+    DecodedImage image{width, height,
+                       std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
     for (int y = 0; y < height; ++y) {
         const int fileRow = signedHeight > 0 ? height - 1 - y : y;
-        std::memcpy(image.bgr.data() + static_cast<std::size_t>(y) * width * 3, bytes.data() + offset + fileRow * stride,
-                    static_cast<std::size_t>(width) * 3);
+        std::memcpy(image.bgr.data() + static_cast<std::size_t>(y) * width * 3,
+                    bytes.data() + offset + fileRow * stride, static_cast<std::size_t>(width) * 3);
     }
     return image;
 }
@@ -58,9 +59,12 @@ DecodedImage ReadJpeg(const std::string& file) {
     int subsampling = 0;
     int colourspace = 0;
     DecodedImage image;
-    if (tjDecompressHeader3(decoder, bytes.data(), bytes.size(), &width, &height, &subsampling, &colourspace) == 0) {
-        image = DecodedImage{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
-        if (tjDecompress2(decoder, bytes.data(), bytes.size(), image.bgr.data(), width, 0, height, TJPF_BGR, 0) != 0) {
+    if (tjDecompressHeader3(decoder, bytes.data(), bytes.size(), &width, &height, &subsampling,
+                            &colourspace) == 0) {
+        image = DecodedImage{width, height,
+                             std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
+        if (tjDecompress2(decoder, bytes.data(), bytes.size(), image.bgr.data(), width, 0, height, TJPF_BGR,
+                          0) != 0) {
             image = {};
         }
     }
