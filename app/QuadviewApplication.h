@@ -16,9 +16,15 @@ class QuadviewApplication : public QApplication {
 
     // Shows an error in a message box titled with the program's name.
     void showError(const QString& message) const;
+
+    // Runs an event handler; an exception it throws is shown here instead of
+    // unwinding through the toolkit, which does not clean up after exceptions.
+    static void guard(const std::function<void()>& handler);
     // Replaces the message box, for tests.
     void setErrorDisplay(ErrorDisplay display) { display_ = std::move(display); }
 
   private:
+    static void showCurrentError(const QString& message);
+
     ErrorDisplay display_;
 };

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QShowEvent>
 
+#include "app/QuadviewApplication.h"
 #include "liveview/LiveView.h"
 #include "save/SavePictures.h"
 
@@ -39,8 +40,9 @@ TForm1::TForm1(const CaptureLibrary& capture) : SavePictureDialog1(this), captur
     FormCreate();
 }
 
+// A destructor must not throw: a failure here is shown like any handler's.
 TForm1::~TForm1() {
-    FormDestroy();
+    QuadviewApplication::guard([this] { FormDestroy(); });
 }
 
 void TForm1::applyDesignedLook() {
@@ -69,11 +71,15 @@ void TForm1::buildMenu() {
     N8 = addItem(N7, "N8", QStringLiteral("儲存"));
     N9 = addItem(N7, "N9", QStringLiteral("瀏覽"));  // present and enabled; does nothing
 
-    connect(N2, &QAction::triggered, this, &TForm1::N2Click);
-    connect(N3, &QAction::triggered, this, &TForm1::N3Click);
-    connect(N5, &QAction::triggered, this, &TForm1::N5Click);
-    connect(N6, &QAction::triggered, this, &TForm1::N6Click);
-    connect(N8, &QAction::triggered, this, &TForm1::N8Click);
+    const auto bind = [this](QAction* item, void (TForm1::*handler)()) {
+        connect(item, &QAction::triggered, this,
+                [this, handler] { QuadviewApplication::guard([&] { (this->*handler)(); }); });
+    };
+    bind(N2, &TForm1::N2Click);
+    bind(N3, &TForm1::N3Click);
+    bind(N5, &TForm1::N5Click);
+    bind(N6, &TForm1::N6Click);
+    bind(N8, &TForm1::N8Click);
 }
 
 void TForm1::AddCamera(std::unique_ptr<CameraWindow> camera) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <list>
 #include <memory>
 #include <thread>
 
@@ -77,6 +78,12 @@ class LiveViewTest : public ::testing::Test {
         // The reset follows the draw, so the surface is final once the event is clear.
     }
 
+    // Hands a frame to the card; it lives until after TearDown, as a worker may read it until then.
+    void useFrame(ChannelIndex channel, std::vector<std::uint8_t> pixels, int width, int height) {
+        card.setFrame(channel, frames.emplace_back(std::move(pixels)).data(), width, height);
+    }
+
+    std::list<std::vector<std::uint8_t>> frames;
     FakeCard card;
     CaptureLibrary capture = card.library();
     Cameras cameras;
@@ -111,12 +118,9 @@ TEST_F(LiveViewTest, StartReachesTheLibraryInOrderAndPaintsCamera1White) {
 }
 
 TEST_F(LiveViewTest, PureColoursReachTheWindowAsSuch) {
-    const auto red = SolidFrame(640, 480, 0, 0, 255);
-    const auto green = SolidFrame(640, 480, 0, 255, 0);
-    const auto blue = SolidFrame(640, 480, 255, 0, 0);
-    card.setFrame(1, red.data(), 640, 480);
-    card.setFrame(2, green.data(), 640, 480);
-    card.setFrame(3, blue.data(), 640, 480);
+    useFrame(1, SolidFrame(640, 480, 0, 0, 255), 640, 480);
+    useFrame(2, SolidFrame(640, 480, 0, 255, 0), 640, 480);
+    useFrame(3, SolidFrame(640, 480, 255, 0, 0), 640, 480);
     StartLiveView(capture, cameras.handles());
     deliver(1);
     deliver(2);
@@ -143,10 +147,8 @@ TEST_F(LiveViewTest, LowestChannelFirstOneFramePerPass) {
 }
 
 TEST_F(LiveViewTest, SmallFrameLandsTopLeftAndTheRestKeepsEarlierContent) {
-    const auto blue = SolidFrame(640, 480, 255, 0, 0);
-    const auto red = SolidFrame(320, 240, 0, 0, 255);
-    card.setFrame(0, blue.data(), 640, 480);
-    card.setFrame(1, red.data(), 320, 240);
+    useFrame(0, SolidFrame(640, 480, 255, 0, 0), 640, 480);
+    useFrame(1, SolidFrame(320, 240, 0, 0, 255), 320, 240);
     StartLiveView(capture, cameras.handles());
     deliver(0);
     deliver(1);
@@ -165,7 +167,7 @@ TEST_F(LiveViewTest, SourceRowsArePackedAndStagingRowsAre640Wide) {
         frame[9 + 3 * x + 1] = 255;
         frame[9 + 3 * x + 2] = 0;
     }
-    card.setFrame(2, frame.data(), 3, 2);
+    useFrame(2, std::move(frame), 3, 2);
     StartLiveView(capture, cameras.handles());
     deliver(2);
     EXPECT_EQ(cameras.at(2, 2, 0), Red);
@@ -174,7 +176,7 @@ TEST_F(LiveViewTest, SourceRowsArePackedAndStagingRowsAre640Wide) {
 }
 
 TEST_F(LiveViewTest, EmptyNullAndNegativeFramesCopyNothingButStillDraw) {
-    const auto red = SolidFrame(640, 480, 0, 0, 255);
+    const auto& red = frames.emplace_back(SolidFrame(640, 480, 0, 0, 255));
     const std::vector<std::tuple<const std::uint8_t*, int, int>> cases{
         {red.data(), 0, 0}, {nullptr, 640, 480}, {red.data(), -640, 480}, {red.data(), 640, -1}};
     StartLiveView(capture, cameras.handles());
@@ -194,7 +196,7 @@ TEST_F(LiveViewTest, OversizeFrameIsClippedToTheStagingBitmap) {
     const std::size_t at = (479 * 800 + 639) * 3;
     big[at] = 255;
     big[at + 2] = 0;
-    card.setFrame(3, big.data(), 800, 600);
+    useFrame(3, std::move(big), 800, 600);
     StartLiveView(capture, cameras.handles());
     deliver(3);
     EXPECT_EQ(cameras.at(3, 639, 479), Blue);
@@ -202,9 +204,8 @@ TEST_F(LiveViewTest, OversizeFrameIsClippedToTheStagingBitmap) {
 }
 
 TEST_F(LiveViewTest, RestartUnderFullLoadLeavesExactlyOneWorker) {
-    const auto frame = SolidFrame(640, 480, 10, 20, 30);
     for (ChannelIndex channel = 0; channel < 4; ++channel) {
-        card.setFrame(channel, frame.data(), 640, 480);
+        useFrame(channel, SolidFrame(640, 480, 10, 20, 30), 640, 480);
     }
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
@@ -232,9 +233,8 @@ TEST_F(LiveViewTest, RestartUnderFullLoadLeavesExactlyOneWorker) {
 }
 
 TEST_F(LiveViewTest, ShutdownWhileFramesFlowReleasesEverythingSafely) {
-    const auto frame = SolidFrame(640, 480, 1, 2, 3);
     for (ChannelIndex channel = 0; channel < 4; ++channel) {
-        card.setFrame(channel, frame.data(), 640, 480);
+        useFrame(channel, SolidFrame(640, 480, 1, 2, 3), 640, 480);
     }
     std::atomic<bool> flooding{true};
     std::thread flood([&] {

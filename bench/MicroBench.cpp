@@ -1,0 +1,155 @@
+// Micro-benchmarks: the per-frame path and its floors, events, the card's cost.
+#include <benchmark/benchmark.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "kesmacap/TestPattern.h"
+#include "liveview/LiveView.h"
+#include "platform/EventHandle.h"
+#include "platform/Win32.h"
+#include "platform/WindowSurface.h"
+
+namespace {
+
+constexpr int Width = 640;
+constexpr int Height = 480;
+constexpr std::size_t FrameBytes = std::size_t{Width} * Height * 3;
+constexpr std::size_t SurfaceBytes = std::size_t{Width} * Height * 4;
+
+std::vector<BYTE> noise(std::size_t bytes) {
+    std::vector<BYTE> data(bytes);
+    std::mt19937 random(7);
+    std::generate(data.begin(), data.end(), [&] { return static_cast<BYTE>(random()); });
+    return data;
+}
+
+// A staging bitmap in its memory context and a window surface with its context.
+struct Staging {
+    Staging() : surface(Width, Height, [] {}), window(GetDC(&surface)), memory(CreateCompatibleDC(window)) {
+        BITMAPINFO info{};
+        info.bmiHeader = BITMAPINFOHEADER{40, Width, -Height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        pixels = static_cast<BYTE*>(bits);
+        SelectObject(memory, bitmap);
+        const auto content = noise(FrameBytes);
+        std::memcpy(pixels, content.data(), FrameBytes);
+    }
+    ~Staging() {
+        DeleteDC(memory);
+        DeleteObject(bitmap);
+        ReleaseDC(&surface, window);
+    }
+    WindowSurface surface;
+    HDC window;
+    HDC memory;
+    HBITMAP bitmap = nullptr;
+    BYTE* pixels = nullptr;
+};
+
+void BM_BitBlt640x480(benchmark::State& state) {
+    Staging staging;
+    for (auto _ : state) {
+        BitBlt(staging.window, 0, 0, Width, Height, staging.memory, 0, 0, SRCCOPY);
+        staging.surface.repaintTaken();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * SurfaceBytes));
+}
+BENCHMARK(BM_BitBlt640x480);
+
+void BM_MemcpySurfaceBytes(benchmark::State& state) {
+    const auto source = noise(SurfaceBytes);
+    std::vector<BYTE> target(SurfaceBytes);
+    for (auto _ : state) {
+        std::memcpy(target.data(), source.data(), SurfaceBytes);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * SurfaceBytes));
+}
+BENCHMARK(BM_MemcpySurfaceBytes);
+
+// One worker pass without the library: the row copy into the staging bitmap and the blit.
+void BM_WorkerFramePass(benchmark::State& state) {
+    Staging staging;
+    const auto frame = noise(FrameBytes);
+    for (auto _ : state) {
+        CopyFrameRows(frame.data(), Width, Height, staging.pixels, Width, Height, 3);
+        BitBlt(staging.window, 0, 0, Width, Height, staging.memory, 0, 0, SRCCOPY);
+        staging.surface.repaintTaken();
+    }
+}
+BENCHMARK(BM_WorkerFramePass);
+
+// The floor for the pass: copying the same bytes with memcpy.
+void BM_WorkerFloorMemcpy(benchmark::State& state) {
+    const auto frame = noise(FrameBytes);
+    std::vector<BYTE> staging(FrameBytes);
+    const auto surfaceSource = noise(SurfaceBytes);
+    std::vector<BYTE> surface(SurfaceBytes);
+    for (auto _ : state) {
+        std::memcpy(staging.data(), frame.data(), FrameBytes);
+        std::memcpy(surface.data(), surfaceSource.data(), SurfaceBytes);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_WorkerFloorMemcpy);
+
+// SetEvent in one thread to the return of WaitForMultipleObjects in another.
+void BM_EventRoundTrip(benchmark::State& state) {
+    const HANDLE ping = EventHandleFromDescriptor(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    const HANDLE pong = EventHandleFromDescriptor(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    std::atomic<bool> running{true};
+    std::thread echo([&] {
+        while (true) {
+            WaitForMultipleObjects(1, &ping, FALSE, INFINITE);
+            ResetEvent(ping);
+            if (!running) {
+                break;
+            }
+            SetEvent(pong);
+        }
+    });
+    std::vector<double> microseconds;
+    microseconds.reserve(1 << 20);
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        SetEvent(ping);
+        WaitForMultipleObjects(1, &pong, FALSE, INFINITE);
+        const auto end = std::chrono::steady_clock::now();
+        ResetEvent(pong);
+        microseconds.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+    }
+    running = false;
+    SetEvent(ping);
+    echo.join();
+    close(DescriptorFromEventHandle(ping));
+    close(DescriptorFromEventHandle(pong));
+    std::sort(microseconds.begin(), microseconds.end());
+    // A round trip crosses the thread boundary twice.
+    state.counters["p50_us"] = microseconds[microseconds.size() / 2];
+    state.counters["p99_us"] = microseconds[microseconds.size() * 99 / 100];
+}
+BENCHMARK(BM_EventRoundTrip)->UseRealTime();
+
+void BM_SimulatedCardRenderFrame(benchmark::State& state) {
+    const kesmacap::TestPattern pattern(0);
+    std::vector<std::uint8_t> frame(FrameBytes);
+    std::uint64_t number = 0;
+    for (auto _ : state) {
+        pattern.renderLive(frame.data(), number++, std::chrono::system_clock::now());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_SimulatedCardRenderFrame);
+
+}  // namespace
+
+BENCHMARK_MAIN();
