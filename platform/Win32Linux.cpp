@@ -298,23 +298,6 @@ BOOL DeleteObject(HGDIOBJ object) {
     return TRUE;
 }
 
-void ConvertBgrRowToXrgb(const BYTE* source, std::uint32_t* destination, int pixels) {
-    // Four bytes load as one little-endian word: B | G << 8 | R << 16 | next
-    // byte << 24, and the top byte is then forced to 0xFF. The last pixel is
-    // read bytewise so the loop never reads past the row.
-    int x = 0;
-    for (; x + 1 < pixels; ++x) {
-        std::uint32_t word = 0;
-        std::memcpy(&word, source + 3 * static_cast<std::size_t>(x), sizeof word);
-        destination[x] = word | 0xFF000000u;
-    }
-    if (x < pixels) {
-        const BYTE* const last = source + 3 * static_cast<std::size_t>(x);
-        destination[x] = 0xFF000000u | static_cast<std::uint32_t>(last[2]) << 16 |
-                         static_cast<std::uint32_t>(last[1]) << 8 | last[0];
-    }
-}
-
 BOOL BitBlt(HDC destination, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
             DWORD rop) {
     auto* const target = dynamic_cast<WindowDeviceContext*>(destination);

@@ -2,6 +2,8 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# Compiler cache hits across clones in other folders (CI builds a fresh clone).
+export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgtest-dev libturbojpeg0-dev libpng-dev
                 libbenchmark-dev)

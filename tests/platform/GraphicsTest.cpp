@@ -193,11 +193,11 @@ TEST(Graphics, RepaintRequestsCoalesceUntilTaken) {
 }
 
 TEST(Graphics, RowConversionMatchesBytewiseForEveryWidth) {
-    std::vector<BYTE> source(3 * 33);
+    std::vector<BYTE> source(3 * 70);
     for (std::size_t i = 0; i < source.size(); ++i) {
         source[i] = static_cast<BYTE>(i * 37 + 11);
     }
-    for (int width = 1; width <= 33; ++width) {
+    for (int width = 1; width <= 70; ++width) {
         // An exact-size copy lets ASan catch a read past the row.
         const std::vector<BYTE> row(source.begin(), source.begin() + 3 * width);
         std::vector<std::uint32_t> out(width);
