@@ -6,7 +6,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgtest-dev libturbojpeg0-dev libpng-dev
-                libbenchmark-dev)
+                libbenchmark-dev libv4l-dev)
 # A Traditional Chinese font for the menu, and an X server for machines without a display.
 DISPLAY_PACKAGES=(fonts-wqy-microhei xvfb xauth)
 TEST_PACKAGES=(xdotool)

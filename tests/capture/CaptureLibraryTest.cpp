@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -47,6 +48,16 @@ TEST(CaptureBinding, RealLibraryBindsAllElevenOperations) {
     EXPECT_EQ(capture.SaveChannelPicture(1, "/nonexistent-folder/x.bmp", 0, 50), ENOENT);
     EXPECT_EQ(capture.CloseChannel(1), 0);
     EXPECT_EQ(capture.GetChannelEvent(1, nullptr), EINVAL);
+}
+
+TEST(CaptureBinding, LibraryExportsOnlyTheLookup) {
+    void* const handle = dlopen((binaryDirectory() / "libkesmacap.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    EXPECT_NE(dlsym(handle, "kesmacap_proc"), nullptr);
+    // The card's own C++ code stays inside, so it cannot clash with a host's.
+    EXPECT_EQ(dlsym(handle, "_ZN8kesmacap4Card11OpenChannelEt"), nullptr);
+    EXPECT_EQ(dlsym(handle, "_ZN8kesmacap9EncodeBmpERKNS_11PictureViewERSt6vectorIhSaIhEE"), nullptr);
+    dlclose(handle);
 }
 
 TEST(CaptureBinding, MissingOrdinalIsNamedWithItsOperation) {

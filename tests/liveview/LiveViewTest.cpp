@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,10 +11,12 @@
 #include "liveview/LiveView.h"
 #include "platform/WindowSurface.h"
 #include "tests/support/FakeCard.h"
+#include "tests/support/Waiting.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using testing_support::Eventually;
 using testing_support::FakeCard;
 using testing_support::SolidFrame;
 using testing_support::ThreadCount;
@@ -24,17 +25,6 @@ constexpr std::uint32_t White = 0xFFFFFFFFu;
 constexpr std::uint32_t Red = 0xFFFF0000u;
 constexpr std::uint32_t Green = 0xFF00FF00u;
 constexpr std::uint32_t Blue = 0xFF0000FFu;
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // Four camera surfaces as the windows own them.
 struct Cameras {
@@ -74,7 +64,7 @@ class LiveViewTest : public ::testing::Test {
     void deliver(ChannelIndex channel) {
         const std::size_t before = card.fetchCount();
         card.signal(channel);
-        ASSERT_TRUE(eventually([&] { return card.fetchCount() > before && !card.isSignalled(channel); }));
+        ASSERT_TRUE(Eventually([&] { return card.fetchCount() > before && !card.isSignalled(channel); }));
         // The reset follows the draw, so the surface is final once the event is clear.
     }
 
@@ -140,7 +130,7 @@ TEST_F(LiveViewTest, LowestChannelFirstOneFramePerPass) {
     card.signal(2);
     card.clearFetches();
     card.openGate();
-    ASSERT_TRUE(eventually([&] { return card.fetchOrder().size() >= 4; }));
+    ASSERT_TRUE(Eventually([&] { return card.fetchOrder().size() >= 4; }));
     const std::vector<ChannelIndex> order = card.fetchOrder();
     EXPECT_EQ(std::vector<ChannelIndex>(order.begin(), order.begin() + 4),
               (std::vector<ChannelIndex>{0, 1, 2, 3}));
@@ -220,14 +210,14 @@ TEST_F(LiveViewTest, RestartUnderFullLoadLeavesExactlyOneWorker) {
     for (int restart = 0; restart < 200; ++restart) {
         StartLiveView(capture, cameras.handles());
     }
-    EXPECT_TRUE(eventually([&] { return ThreadCount() == baseline + 1; }))
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == baseline + 1; }))
         << ThreadCount() - baseline << " workers";
     card.clearFetches();
     const std::size_t before = card.fetchCount();
-    ASSERT_TRUE(eventually([&] { return card.fetchCount() > before + 20; }));
+    ASSERT_TRUE(Eventually([&] { return card.fetchCount() > before + 20; }));
     EXPECT_EQ(card.fetchingThreads().size(), 1u);
     ReleaseLiveView();
-    EXPECT_TRUE(eventually([&] { return ThreadCount() == baseline; }));
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == baseline; }));
     flooding = false;
     flood.join();
 }
@@ -265,16 +255,7 @@ TEST_F(LiveViewTest, FailedWaitPausesAndTouchesNothing) {
     card.replaceEvent(2, -1);  // a wait including this fails at once
     StartLiveView(capture, cameras.handles());
     card.signal(0);
-    rusage before{};
-    getrusage(RUSAGE_SELF, &before);
-    std::this_thread::sleep_for(100ms);
-    rusage after{};
-    getrusage(RUSAGE_SELF, &after);
-    const auto cpu = [](const rusage& usage) {
-        return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-               std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-    };
-    EXPECT_LT(cpu(after) - cpu(before), 50ms) << "a failing wait must not spin a core";
+    EXPECT_LT(testing_support::CpuUsedDuring(100ms), 50ms) << "a failing wait must not spin a core";
     EXPECT_EQ(card.fetchCount(), 0u) << "no library call for a wait that failed";
     EXPECT_TRUE(card.isSignalled(0)) << "no event reset either";
     EXPECT_EQ(cameras.extent(1).width, 0);
@@ -289,7 +270,7 @@ TEST_F(LiveViewTest, RestartStopsTheOldWorkerThroughChannelZero) {
     EXPECT_EQ(card.calls().front(), "StopChannel 0");
     // The stop request signals channel 0: a waiting worker handles it once more
     // before it leaves; otherwise the new worker finds it still signalled.
-    ASSERT_TRUE(eventually([&] { return !card.fetchOrder().empty() && !card.isSignalled(0); }));
+    ASSERT_TRUE(Eventually([&] { return !card.fetchOrder().empty() && !card.isSignalled(0); }));
     EXPECT_EQ(card.fetchOrder().front(), 0);
     EXPECT_NE(LiveView.Worker, nullptr);
 }

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <poll.h>
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kesmacap {
+
+// Every system call the V4L2 back end makes, so tests can put an in-process
+// device under it. The real one goes through libv4l2, which converts the
+// formats cameras deliver (YUYV, MJPEG, ...) to the BGR24 the card hands out.
+class V4l2System {
+  public:
+    virtual ~V4l2System() = default;
+    // The device nodes that may be video devices ("/dev/video*"), in any order.
+    virtual std::vector<std::string> deviceNodes() = 0;
+    // Each returns -1 (or MAP_FAILED) and sets errno on failure, as the calls they stand for.
+    virtual int open(const std::string& path, int flags) = 0;
+    virtual int close(int fd) = 0;
+    virtual int ioctl(int fd, unsigned long request, void* argument) = 0;
+    virtual void* mmap(std::size_t length, int prot, int flags, int fd, off_t offset) = 0;
+    virtual int munmap(void* address, std::size_t length) = 0;
+    virtual int poll(pollfd* fds, nfds_t count, int timeout) = 0;
+};
+
+std::unique_ptr<V4l2System> MakeLibv4l2System();
+
+// The device of each channel: the list in `configured` (comma-separated paths)
+// when given, else the capture-capable video nodes in numeric order.
+std::vector<std::string> ResolveV4l2Devices(V4l2System& system, const char* configured);
+
+}  // namespace kesmacap
