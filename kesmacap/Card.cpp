@@ -30,10 +30,16 @@ std::int32_t Card::OpenChannel(std::uint16_t channel) {
     if (!valid(channel)) {
         return EINVAL;
     }
+    // Under the control lock only: the back end's locks are never taken inside a channel's.
     const std::lock_guard lock(control_);
-    const std::int32_t result = channels_[channel].open([&] { return source_->open(channel); });
-    if (result == 0 && !channels_[channel].isStarted()) {
-        channels_[channel].showStill(source_->still(channel));
+    Channel& target = channels_[channel];
+    if (target.isOpen()) {
+        return 0;
+    }
+    const std::int32_t result = source_->open(channel);
+    if (result == 0) {
+        target.showStill(source_->still(channel));
+        target.markOpen();
     }
     return result;
 }

@@ -30,6 +30,11 @@ Channel::~Channel() {
     }
 }
 
+void Channel::markOpen() {
+    const std::lock_guard lock(mutex_);
+    open_ = true;
+}
+
 void Channel::markClosed() {
     const std::lock_guard lock(mutex_);
     open_ = false;

@@ -25,17 +25,7 @@ class Channel {
 
     int event() const { return event_; }
 
-    // Returns 0, or an errno value from the back end's open.
-    template <typename OpenDevice>
-    std::int32_t open(OpenDevice&& openDevice) {
-        const std::lock_guard lock(mutex_);
-        if (open_) {
-            return 0;
-        }
-        const std::int32_t result = openDevice();
-        open_ = result == 0;
-        return result;
-    }
+    void markOpen();
     void markClosed();
     bool isOpen() const;
     bool isStarted() const;
