@@ -9,8 +9,7 @@ CameraView::CameraView(QWidget* parent)
           // Any thread: only post. A view destroyed meanwhile drops the call.
           QMetaObject::invokeMethod(this, &CameraView::takeRepaint, Qt::QueuedConnection);
       })) {
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
-    setAutoFillBackground(true);
+    setAutoFillBackground(true);  // the face where nothing was drawn
 }
 
 void CameraView::takeRepaint() {

@@ -55,12 +55,9 @@ std::int32_t Card::StopChannel(std::uint16_t channel) {
     return 0;
 }
 
-std::int32_t Card::SetChannelFlag(std::uint16_t channel, std::int32_t value) {
-    if (!valid(channel)) {
-        return EINVAL;
-    }
-    channels_[channel].setFlag(value);
-    return 0;
+// The flag has no meaning on these cards; it is accepted in every state.
+std::int32_t Card::SetChannelFlag(std::uint16_t channel, std::int32_t /*value*/) {
+    return valid(channel) ? 0 : EINVAL;
 }
 
 std::int32_t Card::CloseChannel(std::uint16_t channel) {
@@ -92,11 +89,11 @@ std::int32_t Card::GetChannelEvent(std::uint16_t channel, int* event) {
 }
 
 std::int32_t Card::SetChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes) {
-    return valid(channel) ? channels_[channel].setPixelBytes(bytes) : EINVAL;
+    return valid(channel) ? channels_[channel].checkPixelBytes(bytes) : EINVAL;
 }
 
 std::int32_t Card::SetChannelMode(std::uint16_t channel, std::uint8_t mode) {
-    return valid(channel) ? channels_[channel].setMode(mode) : EINVAL;
+    return valid(channel) ? channels_[channel].checkMode(mode) : EINVAL;
 }
 
 std::int32_t Card::GetChannelFrame(std::uint16_t channel, std::uint8_t** pixels, std::int32_t* width,

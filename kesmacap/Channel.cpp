@@ -56,34 +56,20 @@ std::int32_t Channel::state() const {
     return started_ ? 2 : open_ ? 1 : 0;
 }
 
-std::int32_t Channel::setPixelBytes(std::uint8_t bytes) {
+std::int32_t Channel::checkPixelBytes(std::uint8_t bytes) const {
     const std::lock_guard lock(mutex_);
     if (!open_) {
         return EBADF;
     }
-    if (bytes != BytesPerPixel) {
-        return EINVAL;
-    }
-    pixelBytes_ = bytes;
-    return 0;
+    return bytes == BytesPerPixel ? 0 : EINVAL;
 }
 
-std::int32_t Channel::setMode(std::uint8_t mode) {
+std::int32_t Channel::checkMode(std::uint8_t mode) const {
     const std::lock_guard lock(mutex_);
     if (!open_) {
         return EBADF;
     }
-    // Mode 0, 640 x 480, is the only mode.
-    if (mode != 0) {
-        return EINVAL;
-    }
-    mode_ = mode;
-    return 0;
-}
-
-void Channel::setFlag(std::int32_t value) {
-    const std::lock_guard lock(mutex_);
-    flag_ = value;
+    return mode == 0 ? 0 : EINVAL;
 }
 
 std::int32_t Channel::markStarted() {

@@ -31,9 +31,9 @@ class Channel {
     bool isStarted() const;
     std::int32_t state() const;
 
-    std::int32_t setPixelBytes(std::uint8_t bytes);
-    std::int32_t setMode(std::uint8_t mode);
-    void setFlag(std::int32_t value);
+    // The card has one setting: 3 bytes per pixel in mode 0 (640 x 480); these only check.
+    std::int32_t checkPixelBytes(std::uint8_t bytes) const;
+    std::int32_t checkMode(std::uint8_t mode) const;
 
     // Marks the channel started: from now on published frames signal the event.
     std::int32_t markStarted();
@@ -71,9 +71,6 @@ class Channel {
     mutable std::mutex mutex_;
     bool open_ = false;
     bool started_ = false;
-    std::uint8_t pixelBytes_ = BytesPerPixel;
-    std::uint8_t mode_ = 0;
-    std::int32_t flag_ = 0;
     const Picture* still_ = nullptr;
 
     std::array<Buffer, 4> buffers_{};

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "kesmacap/OrdinalTable.h"
+
 namespace testing_support {
 
 namespace {
@@ -16,75 +18,38 @@ FakeCard* bound = nullptr;
 
 constexpr std::size_t MaxFetchLog = 100000;
 
-std::int32_t openChannel(std::uint16_t channel) {
-    return bound->record("OpenChannel", channel);
-}
-std::int32_t stopChannel(std::uint16_t channel) {
-    return bound->record("StopChannel", channel);
-}
-std::int32_t setChannelFlag(std::uint16_t channel, std::int32_t value) {
-    return bound->record("SetChannelFlag", channel, std::to_string(value));
-}
-std::int32_t closeChannel(std::uint16_t channel) {
-    return bound->record("CloseChannel", channel);
-}
-std::int32_t getChannelEvent(std::uint16_t channel, int* event) {
-    return bound->getChannelEvent(channel, event);
-}
-std::int32_t setChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes) {
-    return bound->record("SetChannelPixelBytes", channel, std::to_string(bytes));
-}
-std::int32_t setChannelMode(std::uint16_t channel, std::uint8_t mode) {
-    return bound->record("SetChannelMode", channel, std::to_string(mode));
-}
-std::int32_t getChannelFrame(std::uint16_t channel, std::uint8_t** pixels, std::int32_t* width,
-                             std::int32_t* height, std::int32_t* sequence) {
-    return bound->getChannelFrame(channel, pixels, width, height, sequence);
-}
-std::int32_t startChannel(std::uint16_t channel, std::int32_t value) {
-    return bound->record("StartChannel", channel, std::to_string(value));
-}
-std::int32_t queryChannelState(std::uint16_t channel, std::int32_t* state) {
-    return bound->queryChannelState(channel, state);
-}
-std::int32_t saveChannelPicture(std::uint16_t channel, const char* path, std::uint8_t format,
-                                std::int32_t value) {
-    return bound->saveChannelPicture(channel, path, format, value);
-}
-
-template <typename Function>
-kesmacap_fn generic(Function function) {
-    return reinterpret_cast<kesmacap_fn>(function);
-}
-
-kesmacap_fn table(std::uint16_t ordinal) {
-    switch (ordinal) {
-        case KESMACAP_OPEN_CHANNEL:
-            return generic(&openChannel);
-        case KESMACAP_STOP_CHANNEL:
-            return generic(&stopChannel);
-        case KESMACAP_SET_CHANNEL_FLAG:
-            return generic(&setChannelFlag);
-        case KESMACAP_CLOSE_CHANNEL:
-            return generic(&closeChannel);
-        case KESMACAP_GET_CHANNEL_EVENT:
-            return generic(&getChannelEvent);
-        case KESMACAP_SET_CHANNEL_PIXEL_BYTES:
-            return generic(&setChannelPixelBytes);
-        case KESMACAP_SET_CHANNEL_MODE:
-            return generic(&setChannelMode);
-        case KESMACAP_GET_CHANNEL_FRAME:
-            return generic(&getChannelFrame);
-        case KESMACAP_START_CHANNEL:
-            return generic(&startChannel);
-        case KESMACAP_QUERY_CHANNEL_STATE:
-            return generic(&queryChannelState);
-        case KESMACAP_SAVE_CHANNEL_PICTURE:
-            return generic(&saveChannelPicture);
-        default:
-            return nullptr;
+// The table's functions forward to the bound card.
+struct BoundOperations {
+    static std::int32_t OpenChannel(std::uint16_t channel) { return bound->record("OpenChannel", channel); }
+    static std::int32_t StopChannel(std::uint16_t channel) { return bound->record("StopChannel", channel); }
+    static std::int32_t SetChannelFlag(std::uint16_t channel, std::int32_t value) {
+        return bound->record("SetChannelFlag", channel, std::to_string(value));
     }
-}
+    static std::int32_t CloseChannel(std::uint16_t channel) { return bound->record("CloseChannel", channel); }
+    static std::int32_t GetChannelEvent(std::uint16_t channel, int* event) {
+        return bound->getChannelEvent(channel, event);
+    }
+    static std::int32_t SetChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes) {
+        return bound->record("SetChannelPixelBytes", channel, std::to_string(bytes));
+    }
+    static std::int32_t SetChannelMode(std::uint16_t channel, std::uint8_t mode) {
+        return bound->record("SetChannelMode", channel, std::to_string(mode));
+    }
+    static std::int32_t GetChannelFrame(std::uint16_t channel, std::uint8_t** pixels, std::int32_t* width,
+                                        std::int32_t* height, std::int32_t* sequence) {
+        return bound->getChannelFrame(channel, pixels, width, height, sequence);
+    }
+    static std::int32_t StartChannel(std::uint16_t channel, std::int32_t value) {
+        return bound->record("StartChannel", channel, std::to_string(value));
+    }
+    static std::int32_t QueryChannelState(std::uint16_t channel, std::int32_t* state) {
+        return bound->queryChannelState(channel, state);
+    }
+    static std::int32_t SaveChannelPicture(std::uint16_t channel, const char* path, std::uint8_t format,
+                                           std::int32_t value) {
+        return bound->saveChannelPicture(channel, path, format, value);
+    }
+};
 
 }  // namespace
 
@@ -105,7 +70,7 @@ FakeCard::~FakeCard() {
 
 CaptureLibrary FakeCard::library() {
     bound = this;
-    return CaptureLibrary::bind(table);
+    return CaptureLibrary::bind(kesmacap::LookupOrdinal<BoundOperations>);
 }
 
 std::vector<std::string> FakeCard::calls() const {
