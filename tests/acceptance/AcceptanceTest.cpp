@@ -144,6 +144,19 @@ Share colours(const QImage& image, const QRect& area) {
 class Acceptance : public ::testing::Test {
   protected:
     void TearDown() override { fs::remove_all(scratch_); }
+
+    // Runs the quadview in folder: a message box appears, standard error names
+    // what is missing, and dismissing the box ends the program with status 1.
+    void expectStartupFailure(const fs::path& folder, const std::string& named) {
+        const fs::path log = scratch("startup.log");
+        Process viewer({(folder / "quadview").string()}, log);
+        const std::string box = findWindow("quadview");
+        ASSERT_FALSE(box.empty()) << "a message box appears";
+        pressKey(box, "Return");
+        EXPECT_EQ(viewer.wait(10s), std::optional<int>(1));
+        EXPECT_NE(readAll(log).find(named), std::string::npos) << readAll(log);
+    }
+
     fs::path scratch(const std::string& name) {
         fs::create_directories(scratch_);
         return scratch_ / name;
@@ -200,15 +213,10 @@ TEST_F(Acceptance, ViewerShowsFourLiveChannelsAndExitsWithF2) {
 }
 
 TEST_F(Acceptance, MissingLibraryIsShownNamedAndGivesStatusOne) {
-    const fs::path alone = scratch("quadview");
-    fs::copy_file(binaries() / "quadview", alone);
-    Process viewer({alone.string()}, scratch("alone.log"));
-    const std::string box = findWindow("quadview");
-    ASSERT_FALSE(box.empty()) << "a message box appears";
-    pressKey(box, "Return");
-    EXPECT_EQ(viewer.wait(10s), std::optional<int>(1));
-    EXPECT_NE(readAll(scratch("alone.log")).find("libkesmacap.so"), std::string::npos)
-        << readAll(scratch("alone.log"));
+    const fs::path folder = scratch("alone");
+    fs::create_directories(folder);
+    fs::copy_file(binaries() / "quadview", folder / "quadview");
+    expectStartupFailure(folder, "libkesmacap.so");
 }
 
 TEST_F(Acceptance, LibraryLackingAnOrdinalIsShownNamedAndGivesStatusOne) {
@@ -216,13 +224,7 @@ TEST_F(Acceptance, LibraryLackingAnOrdinalIsShownNamedAndGivesStatusOne) {
     fs::create_directories(folder);
     fs::copy_file(binaries() / "quadview", folder / "quadview");
     fs::copy_file(binaries() / "libbroken_no42.so", folder / "libkesmacap.so");
-    Process viewer({(folder / "quadview").string()}, scratch("broken.log"));
-    const std::string box = findWindow("quadview");
-    ASSERT_FALSE(box.empty()) << "a message box appears";
-    pressKey(box, "Return");
-    EXPECT_EQ(viewer.wait(10s), std::optional<int>(1));
-    EXPECT_NE(readAll(scratch("broken.log")).find("ordinal 42 (SaveChannelPicture)"), std::string::npos)
-        << readAll(scratch("broken.log"));
+    expectStartupFailure(folder, "ordinal 42 (SaveChannelPicture)");
 }
 
 }  // namespace

@@ -54,6 +54,28 @@ struct Cameras {
     std::array<std::unique_ptr<WindowSurface>, ChannelCount> surfaces;
 };
 
+// Signals all four channels over and over, as a card delivering at full speed.
+class Flood {
+  public:
+    Flood(const FakeCard& card, std::chrono::microseconds pause)
+        : thread_([this, &card, pause] {
+              while (running_) {
+                  for (ChannelIndex channel = 0; channel < 4; ++channel) {
+                      card.signal(channel);
+                  }
+                  std::this_thread::sleep_for(pause);
+              }
+          }) {}
+    ~Flood() {
+        running_ = false;
+        thread_.join();
+    }
+
+  private:
+    std::atomic<bool> running_{true};
+    std::thread thread_;
+};
+
 class LiveViewTest : public ::testing::Test {
   protected:
     void TearDown() override {
@@ -197,15 +219,7 @@ TEST_F(LiveViewTest, RestartUnderFullLoadLeavesExactlyOneWorker) {
     for (ChannelIndex channel = 0; channel < 4; ++channel) {
         useFrame(channel, SolidFrame(640, 480, 10, 20, 30), 640, 480);
     }
-    std::atomic<bool> flooding{true};
-    std::thread flood([&] {
-        while (flooding) {
-            for (ChannelIndex channel = 0; channel < 4; ++channel) {
-                card.signal(channel);
-            }
-            std::this_thread::yield();
-        }
-    });
+    const Flood flood(card, 0us);
     const int baseline = ThreadCount();
     for (int restart = 0; restart < 200; ++restart) {
         StartLiveView(capture, cameras.handles());
@@ -218,23 +232,13 @@ TEST_F(LiveViewTest, RestartUnderFullLoadLeavesExactlyOneWorker) {
     EXPECT_EQ(card.fetchingThreads().size(), 1u);
     ReleaseLiveView();
     EXPECT_TRUE(Eventually([&] { return ThreadCount() == baseline; }));
-    flooding = false;
-    flood.join();
 }
 
 TEST_F(LiveViewTest, ShutdownWhileFramesFlowReleasesEverythingSafely) {
     for (ChannelIndex channel = 0; channel < 4; ++channel) {
         useFrame(channel, SolidFrame(640, 480, 1, 2, 3), 640, 480);
     }
-    std::atomic<bool> flooding{true};
-    std::thread flood([&] {
-        while (flooding) {
-            for (ChannelIndex channel = 0; channel < 4; ++channel) {
-                card.signal(channel);
-            }
-            std::this_thread::sleep_for(100us);
-        }
-    });
+    const Flood flood(card, 100us);
     for (int run = 0; run < 50; ++run) {
         // Fresh windows every run: once released, the old ones are destroyed at once.
         auto windows = std::make_unique<Cameras>();
@@ -247,8 +251,6 @@ TEST_F(LiveViewTest, ShutdownWhileFramesFlowReleasesEverythingSafely) {
         EXPECT_EQ(LiveView.WindowDC[0], nullptr);
         windows.reset();
     }
-    flooding = false;
-    flood.join();
 }
 
 TEST_F(LiveViewTest, FailedWaitPausesAndTouchesNothing) {
