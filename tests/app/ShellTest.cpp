@@ -87,13 +87,18 @@ class ShellTest : public ::testing::Test {
 
     std::unique_ptr<TForm1> makeForm() {
         auto form = std::make_unique<TForm1>(capture);
-        form->AddCamera(std::make_unique<TCamera1>());
-        form->AddCamera(std::make_unique<TCamera2>());
-        form->AddCamera(std::make_unique<TCamera3>());
-        form->AddCamera(std::make_unique<TCamera4>());
-        form->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        addCamerasAndShow(*form);
         return form;
+    }
+
+    // The entry's steps after Form1 exists: Camera1 ... Camera4, then the show.
+    static void addCamerasAndShow(TForm1& form) {
+        form.AddCamera(std::make_unique<TCamera1>());
+        form.AddCamera(std::make_unique<TCamera2>());
+        form.AddCamera(std::make_unique<TCamera3>());
+        form.AddCamera(std::make_unique<TCamera4>());
+        form.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
     }
 
     FakeCard card;
@@ -108,12 +113,7 @@ TEST_F(ShellTest, StartUpOpensTheChannelsBeforeAnyCameraWindowThenTilesFour) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Form1"));
     EXPECT_EQ(form->font().pixelSize(), 11);
 
-    form->AddCamera(std::make_unique<TCamera1>());
-    form->AddCamera(std::make_unique<TCamera2>());
-    form->AddCamera(std::make_unique<TCamera3>());
-    form->AddCamera(std::make_unique<TCamera4>());
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    addCamerasAndShow(*form);
     EXPECT_EQ(form->frameGeometry(), QRect(239, 125, 725, 579));
 
     const QList<QMdiSubWindow*> windows = form->MdiArea->subWindowList(QMdiArea::CreationOrder);
