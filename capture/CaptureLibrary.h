@@ -1,7 +1,7 @@
 #pragma once
 
 #include <filesystem>
-#include <memory>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -17,21 +17,29 @@ class CaptureLibraryError : public std::runtime_error {
 };
 
 // The capture library's operations, bound by ordinal, under their names.
-// Copies share the loaded library, which stays loaded while any copy lives.
-// Results are passed through: 0 or an errno value.
+// A loaded library is never unloaded: its own threads may run until the
+// process ends. Results are 0 or an errno value from a library that says its
+// results mean that; from any other library every result reads as 0.
 class CaptureLibrary {
   public:
     using ProcLookup = kesmacap_fn (*)(std::uint16_t ordinal);
 
-    static constexpr const char* FileName = "libkesmacap.so";
+    // libkesmacap.so on Linux, kesmacap.dll on Windows.
+    static const char* const FileName;
 
     // Loads the library beside the running executable, else from the system's
-    // library path; never from the current directory.
+    // library path (Windows: the system directory); never from the current
+    // directory or PATH.
     static CaptureLibrary load();
+    // The same search with programDirectory in place of the executable's.
+    static CaptureLibrary load(const std::filesystem::path& programDirectory);
     // Loads the library from exactly this file.
     static CaptureLibrary loadFile(const std::filesystem::path& file);
     // Binds an in-process table, as a loaded library's kesmacap_proc would give it.
-    static CaptureLibrary bind(ProcLookup lookup);
+    static CaptureLibrary bind(ProcLookup lookup, const std::string& source = "the capture table");
+
+    // False for a library that does not declare errno results (a vendor's own DLL).
+    bool reportsErrors() const { return errnoResults_; }
 
     std::int32_t OpenChannel(ChannelIndex channel) const;
     std::int32_t StopChannel(ChannelIndex channel) const;
@@ -63,12 +71,13 @@ class CaptureLibrary {
         kesmacap_save_channel_picture_fn saveChannelPicture;
     };
 
-    CaptureLibrary(std::shared_ptr<void> module, const Operations& operations)
-        : module_(std::move(module)), ops_(operations) {}
-    static CaptureLibrary bindLoaded(void* handle, const std::string& source);
-    static CaptureLibrary bindModule(std::shared_ptr<void> module, ProcLookup lookup,
-                                     const std::string& source);
+    using Lookup = std::function<kesmacap_fn(std::uint16_t ordinal)>;
 
-    std::shared_ptr<void> module_;
+    CaptureLibrary(const Operations& operations, bool errnoResults)
+        : ops_(operations), errnoResults_(errnoResults) {}
+    static CaptureLibrary bindOperations(const Lookup& lookup, const std::string& source, bool errnoResults);
+    std::int32_t result(std::int32_t raw) const { return errnoResults_ ? raw : 0; }
+
     Operations ops_;
+    bool errnoResults_;
 };

@@ -12,8 +12,21 @@ extern "C" {
 
 typedef void (*kesmacap_fn)(void);
 
+#ifdef _WIN32
+/* kesmacap.dll exports the operations by ordinal alone; the table below gives
+ * the ordinals. The DLL documents no calling convention: callers must work
+ * with __cdecl and __stdcall alike. A library whose results follow the rule
+ * below exports kesmacap_abi, returning KESMACAP_ABI_ERRNO_RESULTS; without it
+ * results carry no meaning. The event is a Win32 event HANDLE. */
+#define KESMACAP_ABI_ERRNO_RESULTS 1
+int32_t kesmacap_abi(void);
+typedef void* kesmacap_event;
+#else
 /* Returns the operation with that ordinal, or null where the library has none. */
 kesmacap_fn kesmacap_proc(uint16_t ordinal);
+/* The event is an eventfd, signalled while its counter is not 0. */
+typedef int kesmacap_event;
+#endif
 
 enum kesmacap_ordinal {
     KESMACAP_OPEN_CHANNEL = 27,
@@ -34,9 +47,9 @@ typedef int32_t (*kesmacap_open_channel_fn)(uint16_t channel);
 typedef int32_t (*kesmacap_stop_channel_fn)(uint16_t channel);
 typedef int32_t (*kesmacap_set_channel_flag_fn)(uint16_t channel, int32_t value);
 typedef int32_t (*kesmacap_close_channel_fn)(uint16_t channel);
-/* The event is an eventfd, signalled while its counter is not 0; it stays the
- * same descriptor and stays open until the library is unloaded. */
-typedef int32_t (*kesmacap_get_channel_event_fn)(uint16_t channel, int* event);
+/* Manual-reset meaning; it stays the same event and stays valid until the
+ * library is unloaded, also after CloseChannel. */
+typedef int32_t (*kesmacap_get_channel_event_fn)(uint16_t channel, kesmacap_event* event);
 typedef int32_t (*kesmacap_set_channel_pixel_bytes_fn)(uint16_t channel, uint8_t bytes);
 typedef int32_t (*kesmacap_set_channel_mode_fn)(uint16_t channel, uint8_t mode);
 /* Packed rows of width * 3 bytes, top row first, bytes blue, green, red. The

@@ -76,15 +76,15 @@ std::int32_t Card::CloseChannel(std::uint16_t channel) {
     return 0;
 }
 
-std::int32_t Card::GetChannelEvent(std::uint16_t channel, int* event) {
+std::int32_t Card::GetChannelEvent(std::uint16_t channel, kesmacap_event* event) {
     if (!valid(channel) || event == nullptr) {
         return EINVAL;
     }
-    const int descriptor = channels_[channel].event();
-    if (descriptor < 0) {
+    const FrameEvent& frameEvent = channels_[channel].event();
+    if (!frameEvent.valid()) {
         return EMFILE;
     }
-    *event = descriptor;
+    *event = frameEvent.native();
     return 0;
 }
 

@@ -39,7 +39,7 @@ class Card {
     std::int32_t StopChannel(std::uint16_t channel);
     std::int32_t SetChannelFlag(std::uint16_t channel, std::int32_t value);
     std::int32_t CloseChannel(std::uint16_t channel);
-    std::int32_t GetChannelEvent(std::uint16_t channel, int* event);
+    std::int32_t GetChannelEvent(std::uint16_t channel, kesmacap_event* event);
     std::int32_t SetChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes);
     std::int32_t SetChannelMode(std::uint16_t channel, std::uint8_t mode);
     std::int32_t GetChannelFrame(std::uint16_t channel, std::uint8_t** pixels, std::int32_t* width,

@@ -1,34 +1,14 @@
 #include "kesmacap/Channel.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
 namespace kesmacap {
 
-namespace {
+Channel::Channel() = default;
 
-void signal(int event) {
-    const std::uint64_t one = 1;
-    ssize_t written = 0;
-    do {
-        written = write(event, &one, sizeof one);
-    } while (written < 0 && errno == EINTR);
-    // EAGAIN: the counter is saturated, so the event is signalled already.
-}
-
-}  // namespace
-
-Channel::Channel() : event_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-
-Channel::~Channel() {
-    if (event_ >= 0) {
-        close(event_);
-    }
-}
+Channel::~Channel() = default;
 
 void Channel::markOpen() {
     const std::lock_guard lock(mutex_);
@@ -106,9 +86,7 @@ bool Channel::publish(int width, int height) {
     std::swap(back_, ready_);
     readyIsNew_ = true;
     still_ = nullptr;
-    if (event_ >= 0) {
-        signal(event_);
-    }
+    event_.signal();
     return true;
 }
 

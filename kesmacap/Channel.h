@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "kesmacap/FrameEvent.h"
 #include "kesmacap/Picture.h"
 
 namespace kesmacap {
@@ -23,7 +24,8 @@ class Channel {
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
-    int event() const { return event_; }
+    // The channel's event, or none when the system had none to give.
+    const FrameEvent& event() const { return event_; }
 
     void markOpen();
     void markClosed();
@@ -67,7 +69,7 @@ class Channel {
     };
     PictureView currentLocked() const;
 
-    int event_ = -1;
+    FrameEvent event_;
     mutable std::mutex mutex_;
     bool open_ = false;
     bool started_ = false;

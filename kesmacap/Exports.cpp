@@ -1,42 +1,22 @@
-// The library's one exported symbol: the capture ABI's operations by ordinal.
+// The library's one exported symbol on Linux: the operations by ordinal.
 #include "capture/kesmacap.h"
-#include "kesmacap/Card.h"
+#include "kesmacap/CardExports.h"
 #include "kesmacap/OrdinalTable.h"
 
 namespace {
 
-using kesmacap::TheCard;
-
 struct CardOperations {
-    static std::int32_t OpenChannel(std::uint16_t channel) { return TheCard().OpenChannel(channel); }
-    static std::int32_t StopChannel(std::uint16_t channel) { return TheCard().StopChannel(channel); }
-    static std::int32_t SetChannelFlag(std::uint16_t channel, std::int32_t value) {
-        return TheCard().SetChannelFlag(channel, value);
-    }
-    static std::int32_t CloseChannel(std::uint16_t channel) { return TheCard().CloseChannel(channel); }
-    static std::int32_t GetChannelEvent(std::uint16_t channel, int* event) {
-        return TheCard().GetChannelEvent(channel, event);
-    }
-    static std::int32_t SetChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes) {
-        return TheCard().SetChannelPixelBytes(channel, bytes);
-    }
-    static std::int32_t SetChannelMode(std::uint16_t channel, std::uint8_t mode) {
-        return TheCard().SetChannelMode(channel, mode);
-    }
-    static std::int32_t GetChannelFrame(std::uint16_t channel, std::uint8_t** pixels, std::int32_t* width,
-                                        std::int32_t* height, std::int32_t* sequence) {
-        return TheCard().GetChannelFrame(channel, pixels, width, height, sequence);
-    }
-    static std::int32_t StartChannel(std::uint16_t channel, std::int32_t value) {
-        return TheCard().StartChannel(channel, value);
-    }
-    static std::int32_t QueryChannelState(std::uint16_t channel, std::int32_t* state) {
-        return TheCard().QueryChannelState(channel, state);
-    }
-    static std::int32_t SaveChannelPicture(std::uint16_t channel, const char* path, std::uint8_t format,
-                                           std::int32_t value) {
-        return TheCard().SaveChannelPicture(channel, path, format, value);
-    }
+    static constexpr auto OpenChannel = &::OpenChannel;
+    static constexpr auto StopChannel = &::StopChannel;
+    static constexpr auto SetChannelFlag = &::SetChannelFlag;
+    static constexpr auto CloseChannel = &::CloseChannel;
+    static constexpr auto GetChannelEvent = &::GetChannelEvent;
+    static constexpr auto SetChannelPixelBytes = &::SetChannelPixelBytes;
+    static constexpr auto SetChannelMode = &::SetChannelMode;
+    static constexpr auto GetChannelFrame = &::GetChannelFrame;
+    static constexpr auto StartChannel = &::StartChannel;
+    static constexpr auto QueryChannelState = &::QueryChannelState;
+    static constexpr auto SaveChannelPicture = &::SaveChannelPicture;
 };
 
 }  // namespace

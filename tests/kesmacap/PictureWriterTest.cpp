@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include "kesmacap/SimulatedSource.h"
 #include "kesmacap/TestPattern.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/TestPlatform.h"
 
 namespace kesmacap {
 namespace {
@@ -21,8 +21,8 @@ using testing_support::MeanDifference;
 class TempFolder {
   public:
     TempFolder()
-        : path_(fs::temp_directory_path() /
-                ("kesmacap-test-" + std::to_string(getpid()) + "-" + std::to_string(counter_++))) {
+        : path_(fs::temp_directory_path() / ("kesmacap-test-" + std::to_string(testing_support::ProcessId()) +
+                                             "-" + std::to_string(counter_++))) {
         fs::create_directories(path_);
     }
     ~TempFolder() { fs::remove_all(path_); }
@@ -88,6 +88,9 @@ TEST_F(Saves, AllThreeFormatsDecodeBackToTheChannelsPicture) {
 }
 
 TEST_F(Saves, JpegQualityIsTheValueClampedToItsRange) {
+    if (testing_support::RunningUnderWine()) {
+        GTEST_SKIP() << "Wine's WIC JPEG encoder encodes every quality alike";
+    }
     const std::string low = (folder_ / "low").string();
     const std::string high = (folder_ / "high").string();
     const std::string clamped = (folder_ / "clamped").string();
@@ -127,8 +130,9 @@ TEST_F(Saves, UnknownFormatFailsWithEinvalAndWritesNothing) {
 
 TEST_F(Saves, ReplacingAnExistingFileReplacesItWhole) {
     const fs::path target = folder_ / "photo-1.bmp";
-    std::ofstream(target) << std::string(3'000'000, 'x');
-    ASSERT_EQ(card_.SaveChannelPicture(0, (folder_ / "photo.bmp").c_str(), KESMACAP_FORMAT_BMP, 50), 0);
+    std::ofstream(target, std::ios::binary) << std::string(3'000'000, 'x');
+    ASSERT_EQ(card_.SaveChannelPicture(0, (folder_ / "photo.bmp").string().c_str(), KESMACAP_FORMAT_BMP, 50),
+              0);
     EXPECT_EQ(fs::file_size(target), 54u + 640u * 480u * 3u);
     EXPECT_TRUE(testing_support::ReadBmp(target.string()).valid());
     EXPECT_EQ(folder_.fileCount(), 1u) << "no temporary file left behind";
@@ -136,11 +140,12 @@ TEST_F(Saves, ReplacingAnExistingFileReplacesItWhole) {
 
 TEST_F(Saves, FailedWriteLeavesTheExistingFileAndNoTemporary) {
     const fs::path target = folder_ / "photo-1.png";
-    std::ofstream(target) << "previous picture";
+    std::ofstream(target, std::ios::binary) << "previous picture";
     // A folder where the file should be: the rename fails after the data was written.
     const fs::path blocked = folder_ / "blocked-1.png";
     fs::create_directory(blocked);
-    EXPECT_NE(card_.SaveChannelPicture(0, (folder_ / "blocked.png").c_str(), KESMACAP_FORMAT_PNG, 50), 0);
+    EXPECT_NE(
+        card_.SaveChannelPicture(0, (folder_ / "blocked.png").string().c_str(), KESMACAP_FORMAT_PNG, 50), 0);
     EXPECT_TRUE(fs::is_directory(blocked));
     EXPECT_EQ(testing_support::ReadAll(target.string()).size(), std::string("previous picture").size());
     EXPECT_EQ(folder_.fileCount(), 2u);

@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -13,6 +11,7 @@
 #include "kesmacap/Card.h"
 #include "kesmacap/SimulatedSource.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/TestPlatform.h"
 
 namespace kesmacap {
 namespace {
@@ -24,15 +23,9 @@ std::unique_ptr<Card> makeCard(double framesPerSecond) {
         [&](Channels& channels) { return std::make_unique<SimulatedSource>(channels, framesPerSecond); });
 }
 
-bool signalled(int event, int timeoutMs) {
-    pollfd entry{event, POLLIN, 0};
-    return poll(&entry, 1, timeoutMs) == 1;
-}
-
-void drain(int event) {
-    std::uint64_t counter = 0;
-    [[maybe_unused]] const auto got = read(event, &counter, sizeof counter);
-}
+using testing_support::IsOpenEvent;
+using testing_support::Reset;
+using testing_support::WaitSignalled;
 
 struct Frame {
     std::uint8_t* pixels = nullptr;
@@ -50,20 +43,20 @@ Frame frameOf(Card& card, std::uint16_t channel) {
 
 TEST(SimulatedCard, FramesArriveAtAboutTheSetRateWithOneEventEach) {
     auto card = makeCard(50);
-    int event = -1;
+    kesmacap_event event{};
     ASSERT_EQ(card->GetChannelEvent(2, &event), 0);
     ASSERT_EQ(card->OpenChannel(2), 0);
-    EXPECT_FALSE(signalled(event, 100)) << "no event before StartChannel";
+    EXPECT_FALSE(WaitSignalled(event, 100)) << "no event before StartChannel";
     ASSERT_EQ(card->StartChannel(2, -1), 0);
 
-    ASSERT_TRUE(signalled(event, 1000));
+    ASSERT_TRUE(WaitSignalled(event, 1000));
     const std::int32_t first = frameOf(*card, 2).sequence;
-    drain(event);
+    Reset(event);
     int wakeUps = 0;
     const auto start = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() - start < 600ms) {
-        if (signalled(event, 100)) {
-            drain(event);
+        if (WaitSignalled(event, 100)) {
+            Reset(event);
             ++wakeUps;
         }
     }
@@ -73,8 +66,8 @@ TEST(SimulatedCard, FramesArriveAtAboutTheSetRateWithOneEventEach) {
     EXPECT_GE(wakeUps, frames * 3 / 4) << "an event per frame";
     EXPECT_EQ(card->StopChannel(2), 0);
     std::this_thread::sleep_for(60ms);
-    drain(event);
-    EXPECT_FALSE(signalled(event, 100)) << "no event after StopChannel";
+    Reset(event);
+    EXPECT_FALSE(WaitSignalled(event, 100)) << "no event after StopChannel";
 }
 
 TEST(SimulatedCard, StillPictureBeforeStartAndAfterStop) {
@@ -87,10 +80,10 @@ TEST(SimulatedCard, StillPictureBeforeStartAndAfterStop) {
     EXPECT_EQ(before.height, 480);
     const std::vector<std::uint8_t> still(before.pixels, before.pixels + 640 * 480 * 3);
 
-    int event = -1;
+    kesmacap_event event{};
     card->GetChannelEvent(0, &event);
     card->StartChannel(0, -1);
-    ASSERT_TRUE(signalled(event, 1000));
+    ASSERT_TRUE(WaitSignalled(event, 1000));
     const Frame live = frameOf(*card, 0);
     EXPECT_NE(std::memcmp(live.pixels, still.data(), still.size()), 0) << "live differs from the still card";
 
@@ -118,10 +111,10 @@ TEST(SimulatedCard, ChannelsHaveDistinctPictures) {
 TEST(SimulatedCard, LentFrameStaysUnchangedWhileTheProducerRunsAtFullSpeed) {
     auto card = makeCard(0);
     card->OpenChannel(3);
-    int event = -1;
+    kesmacap_event event{};
     card->GetChannelEvent(3, &event);
     card->StartChannel(3, -1);
-    ASSERT_TRUE(signalled(event, 1000));
+    ASSERT_TRUE(WaitSignalled(event, 1000));
     for (int round = 0; round < 5; ++round) {
         const Frame lent = frameOf(*card, 3);
         const std::vector<std::uint8_t> copy(lent.pixels, lent.pixels + 640 * 480 * 3);
@@ -134,18 +127,17 @@ TEST(SimulatedCard, LentFrameStaysUnchangedWhileTheProducerRunsAtFullSpeed) {
     }
 }
 
-TEST(SimulatedCard, EventIsTheSameDescriptorAndOutlivesClose) {
+TEST(SimulatedCard, EventIsTheSameEventAndOutlivesClose) {
     auto card = makeCard(30);
-    int first = -1;
-    int second = -2;
+    kesmacap_event first{};
+    kesmacap_event second{};
     card->GetChannelEvent(1, &first);
     card->OpenChannel(1);
     card->CloseChannel(1);
     card->GetChannelEvent(1, &second);
     EXPECT_EQ(first, second);
-    pollfd entry{first, POLLIN, 0};
-    EXPECT_EQ(poll(&entry, 1, 0), 0);
-    EXPECT_EQ(entry.revents & POLLNVAL, 0) << "still open after CloseChannel";
+    EXPECT_FALSE(WaitSignalled(first, 0));
+    EXPECT_TRUE(IsOpenEvent(first)) << "still open after CloseChannel";
 }
 
 TEST(SimulatedCard, RefusesWhatItDoesNotSupport) {
@@ -220,12 +212,12 @@ TEST(SimulatedCard, EveryOperationIsSafeFromManyThreadsAtOnce) {
         thread.join();
     }
     // The card is still whole afterwards: a channel starts and delivers.
-    int event = -1;
+    kesmacap_event event{};
     card->GetChannelEvent(0, &event);
-    drain(event);
+    Reset(event);
     ASSERT_EQ(card->OpenChannel(0), 0);
     ASSERT_EQ(card->StartChannel(0, -1), 0);
-    EXPECT_TRUE(signalled(event, 1000));
+    EXPECT_TRUE(WaitSignalled(event, 1000));
 }
 
 }  // namespace

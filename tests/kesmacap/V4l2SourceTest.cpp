@@ -13,6 +13,7 @@
 #include "kesmacap/V4l2Source.h"
 #include "tests/kesmacap/FakeV4l2System.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/TestPlatform.h"
 #include "tests/support/Waiting.h"
 
 namespace kesmacap {

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -8,6 +7,7 @@
 #include "save/SavePictures.h"
 #include "tests/support/FakeCard.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/TestPlatform.h"
 
 namespace {
 
@@ -104,12 +104,13 @@ TEST(SavePictures, AFailingChannelDoesNotStopTheOthersAndIsListed) {
 class RealCardSave : public ::testing::Test {
   protected:
     void SetUp() override {
-        const fs::path binaries = fs::read_symlink("/proc/self/exe").parent_path();
-        capture_ = std::make_unique<CaptureLibrary>(CaptureLibrary::loadFile(binaries / "libkesmacap.so"));
+        capture_ = std::make_unique<CaptureLibrary>(
+            CaptureLibrary::loadFile(testing_support::LibraryFile("kesmacap")));
         for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
             capture_->OpenChannel(channel);
         }
-        folder_ = fs::temp_directory_path() / ("quadview-save-" + std::to_string(getpid()));
+        folder_ =
+            fs::temp_directory_path() / ("quadview-save-" + std::to_string(testing_support::ProcessId()));
         fs::create_directories(folder_);
     }
     void TearDown() override {

@@ -1,11 +1,6 @@
 #include "tests/support/FakeCard.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <filesystem>
 #include <stdexcept>
 
 #include "kesmacap/OrdinalTable.h"
@@ -26,7 +21,7 @@ struct BoundOperations {
         return bound->record("SetChannelFlag", channel, std::to_string(value));
     }
     static std::int32_t CloseChannel(std::uint16_t channel) { return bound->record("CloseChannel", channel); }
-    static std::int32_t GetChannelEvent(std::uint16_t channel, int* event) {
+    static std::int32_t GetChannelEvent(std::uint16_t channel, kesmacap_event* event) {
         return bound->getChannelEvent(channel, event);
     }
     static std::int32_t SetChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes) {
@@ -53,16 +48,9 @@ struct BoundOperations {
 
 }  // namespace
 
-FakeCard::FakeCard() {
-    for (int& event : events_) {
-        event = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    }
-}
+FakeCard::FakeCard() = default;
 
 FakeCard::~FakeCard() {
-    for (const int event : events_) {
-        close(event);
-    }
     if (bound == this) {
         bound = nullptr;
     }
@@ -90,13 +78,11 @@ void FakeCard::setFrame(ChannelIndex channel, const std::uint8_t* pixels, std::i
 }
 
 void FakeCard::signal(ChannelIndex channel) const {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = write(events_[channel], &one, sizeof one);
+    events_[channel].signal();
 }
 
 bool FakeCard::isSignalled(ChannelIndex channel) const {
-    pollfd entry{events_[channel], POLLIN, 0};
-    return poll(&entry, 1, 0) == 1;
+    return events_[channel].isSignalled();
 }
 
 std::vector<ChannelIndex> FakeCard::fetchOrder() const {
@@ -163,12 +149,12 @@ std::int32_t FakeCard::record(const std::string& operation, ChannelIndex channel
     return 0;
 }
 
-std::int32_t FakeCard::getChannelEvent(ChannelIndex channel, int* event) {
+std::int32_t FakeCard::getChannelEvent(ChannelIndex channel, kesmacap_event* event) {
     record("GetChannelEvent", channel);
     if (channel >= ChannelCount) {
         return 22;
     }
-    *event = eventOverride_[channel] != -2 ? eventOverride_[channel] : events_[channel];
+    *event = eventReplaced_[channel] ? eventOverride_[channel] : events_[channel].native();
     return 0;
 }
 
@@ -225,11 +211,6 @@ std::vector<std::uint8_t> SolidFrame(int width, int height, std::uint8_t blue, s
         frame[i + 2] = red;
     }
     return frame;
-}
-
-int ThreadCount() {
-    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                                          std::filesystem::directory_iterator()));
 }
 
 }  // namespace testing_support

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/CaptureLibrary.h"
+#include "tests/support/TestPlatform.h"
 
 namespace testing_support {
 
@@ -34,9 +35,11 @@ class FakeCard {
     // Signals the channel's event, as the library does for a new frame.
     void signal(ChannelIndex channel) const;
     bool isSignalled(ChannelIndex channel) const;
-    int event(ChannelIndex channel) const { return events_[channel]; }
-    // GetChannelEvent hands out this descriptor instead of the channel's event.
-    void replaceEvent(ChannelIndex channel, int descriptor) { eventOverride_[channel] = descriptor; }
+    // GetChannelEvent hands out this value instead of the channel's event.
+    void replaceEvent(ChannelIndex channel, kesmacap_event event) {
+        eventReplaced_[channel] = true;
+        eventOverride_[channel] = event;
+    }
 
     // Frames fetched by other threads (the worker), in order, and by which threads.
     std::vector<ChannelIndex> fetchOrder() const;
@@ -64,7 +67,7 @@ class FakeCard {
 
     // Entry points for the table's functions.
     std::int32_t record(const std::string& operation, ChannelIndex channel, const std::string& argument = {});
-    std::int32_t getChannelEvent(ChannelIndex channel, int* event);
+    std::int32_t getChannelEvent(ChannelIndex channel, kesmacap_event* event);
     std::int32_t getChannelFrame(ChannelIndex channel, std::uint8_t** pixels, std::int32_t* width,
                                  std::int32_t* height, std::int32_t* sequence);
     std::int32_t queryChannelState(ChannelIndex channel, std::int32_t* state);
@@ -79,8 +82,9 @@ class FakeCard {
     };
 
     const std::thread::id owner_ = std::this_thread::get_id();
-    std::array<int, ChannelCount> events_{};
-    std::array<int, ChannelCount> eventOverride_{-2, -2, -2, -2};
+    std::array<TestEvent, ChannelCount> events_;
+    std::array<bool, ChannelCount> eventReplaced_{};
+    std::array<kesmacap_event, ChannelCount> eventOverride_{};
     std::array<std::int32_t, ChannelCount> saveResults_{};
     mutable std::mutex mutex_;
     std::condition_variable gateChanged_;
@@ -99,8 +103,5 @@ class FakeCard {
 // Solid-colour packed BGR frame.
 std::vector<std::uint8_t> SolidFrame(int width, int height, std::uint8_t blue, std::uint8_t green,
                                      std::uint8_t red);
-
-// Threads of this process now, from /proc.
-int ThreadCount();
 
 }  // namespace testing_support

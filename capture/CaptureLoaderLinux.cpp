@@ -1,0 +1,68 @@
+// Finding and loading the capture library file on Linux.
+#include <dlfcn.h>
+
+#include <system_error>
+
+#include "capture/CaptureLibrary.h"
+
+const char* const CaptureLibrary::FileName = "libkesmacap.so";
+
+namespace {
+
+std::filesystem::path executableDirectory() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : self.parent_path();
+}
+
+std::string lastDlError() {
+    const char* const message = dlerror();
+    return message != nullptr ? message : "unknown error";
+}
+
+// RTLD_NOW: a library with an unresolved symbol fails here, not mid-run.
+// RTLD_NODELETE: a library may run threads of its own that never stop; its
+// code stays mapped until the process ends, so they never run unmapped code.
+void* open(const char* file) {
+    return dlopen(file, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+}
+
+CaptureLibrary bindLoaded(void* handle, const std::string& source) {
+    const auto lookup = reinterpret_cast<CaptureLibrary::ProcLookup>(dlsym(handle, "kesmacap_proc"));
+    if (lookup == nullptr) {
+        throw CaptureLibraryError(source + " does not export kesmacap_proc");
+    }
+    // The handle is dropped, not closed: the library stays loaded.
+    return CaptureLibrary::bind(lookup, source);
+}
+
+}  // namespace
+
+CaptureLibrary CaptureLibrary::loadFile(const std::filesystem::path& file) {
+    void* const handle = open(file.c_str());
+    if (handle == nullptr) {
+        throw CaptureLibraryError("cannot load the capture library " + file.string() + ": " + lastDlError());
+    }
+    return bindLoaded(handle, file.string());
+}
+
+CaptureLibrary CaptureLibrary::load() {
+    return load(executableDirectory());
+}
+
+CaptureLibrary CaptureLibrary::load(const std::filesystem::path& programDirectory) {
+    const std::filesystem::path beside = programDirectory / FileName;
+    std::error_code error;
+    if (!programDirectory.empty() && std::filesystem::exists(beside, error)) {
+        return loadFile(beside);
+    }
+    // A bare name searches the system's library path and never the current directory.
+    void* const handle = open(FileName);
+    if (handle == nullptr) {
+        throw CaptureLibraryError(
+            std::string("cannot find the capture library ") + FileName + " beside " +
+            (programDirectory.empty() ? std::string("the program") : programDirectory.string()) +
+            " or on the system's library path: " + lastDlError());
+    }
+    return bindLoaded(handle, FileName);
+}

@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <array>
+#include <filesystem>
+
+#include "capture/CallOperation.h"
+#include "capture/CaptureLibrary.h"
+#include "save/SavePictures.h"
+#include "tests/support/TestPlatform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::LibraryFile;
+
+// Calls the thunk from assembly and reads ESP right before and right after,
+// as a __cdecl caller of the thunk sees it.
+struct MeasuredCall {
+    std::uint32_t result;
+    std::uint32_t espBefore;
+    std::uint32_t espAfter;
+};
+
+MeasuredCall callMeasuringStack(const void* function, const std::uint32_t* arguments, std::uint32_t count) {
+    MeasuredCall call{};
+    // ECX and EDX carry inputs and are the thunk's to clobber, hence in-out.
+    asm volatile(
+        "movl %%esp, %1\n\t"
+        "pushl %4\n\t"
+        "pushl %3\n\t"
+        "pushl %5\n\t"
+        "call _QuadviewCallRestoringStack\n\t"
+        "addl $12, %%esp\n\t"
+        "movl %%esp, %2\n\t"
+        : "=a"(call.result), "=&S"(call.espBefore), "=&D"(call.espAfter), "+c"(arguments), "+d"(count)
+        : "b"(function)
+        : "memory", "cc");
+    return call;
+}
+
+std::int32_t __stdcall stdcallSum(std::int32_t a, std::int32_t b, std::int32_t c) {
+    return a + 10 * b + 100 * c;
+}
+
+std::int32_t __cdecl cdeclSum(std::int32_t a, std::int32_t b, std::int32_t c) {
+    return a + 10 * b + 100 * c;
+}
+
+TEST(CallRestoringStack, StackPointerIsTheSameAfterEitherConvention) {
+    const std::array<std::uint32_t, 3> arguments{1, 2, 3};
+    for (const void* function :
+         {reinterpret_cast<const void*>(&stdcallSum), reinterpret_cast<const void*>(&cdeclSum)}) {
+        const MeasuredCall call = callMeasuringStack(function, arguments.data(), 3);
+        EXPECT_EQ(call.result, 321u) << "arguments in order";
+        EXPECT_EQ(call.espBefore, call.espAfter);
+    }
+}
+
+// Every operation of one DLL, as the viewer calls them, with the stack
+// pointer checked around each raw call too.
+void driveEveryOperation(const fs::path& dll, int rounds) {
+    const CaptureLibrary capture = CaptureLibrary::loadFile(dll);
+    ASSERT_TRUE(capture.reportsErrors());
+    const HMODULE module = GetModuleHandleW(dll.c_str());
+    ASSERT_NE(module, nullptr);
+    const void* const open = reinterpret_cast<const void*>(GetProcAddress(module, MAKEINTRESOURCEA(27)));
+    const void* const frame = reinterpret_cast<const void*>(GetProcAddress(module, MAKEINTRESOURCEA(19)));
+    const std::string missing = (fs::temp_directory_path() / "no-such-folder" / "x.bmp").string();
+    for (int round = 0; round < rounds; ++round) {
+        const auto channel = static_cast<ChannelIndex>(round % 4);
+        ASSERT_EQ(capture.OpenChannel(channel), 0);
+        HANDLE event = nullptr;
+        ASSERT_EQ(capture.GetChannelEvent(channel, &event), 0);
+        ASSERT_NE(event, nullptr);
+        ASSERT_EQ(capture.SetChannelPixelBytes(channel, 3), 0);
+        ASSERT_EQ(capture.SetChannelMode(channel, 0), 0);
+        BYTE* pixels = nullptr;
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+        std::int32_t sequence = 0;
+        ASSERT_EQ(capture.GetChannelFrame(channel, &pixels, &width, &height, &sequence), 0);
+        ASSERT_EQ(width, 640);
+        ASSERT_EQ(capture.StartChannel(channel, -1), 0);
+        std::int32_t state = 0;
+        ASSERT_EQ(capture.QueryChannelState(channel, &state), 0);
+        ASSERT_EQ(capture.StopChannel(channel), 0);
+        ASSERT_EQ(capture.SetChannelFlag(channel, 0), 0);
+        if (round % 64 == 0) {
+            ASSERT_EQ(capture.SaveChannelPicture(channel, missing.c_str(), 0, 50), ENOENT);
+        }
+        ASSERT_EQ(capture.CloseChannel(channel), 0);
+        ASSERT_EQ(capture.SetChannelMode(9, 0), EINVAL) << "results still read right";
+
+        const std::array<std::uint32_t, 1> openArguments{channel};
+        const MeasuredCall opened = callMeasuringStack(open, openArguments.data(), 1);
+        ASSERT_EQ(opened.espBefore, opened.espAfter);
+        const std::array<std::uint32_t, 5> frameArguments{
+            channel, reinterpret_cast<std::uint32_t>(&pixels), reinterpret_cast<std::uint32_t>(&width),
+            reinterpret_cast<std::uint32_t>(&height), reinterpret_cast<std::uint32_t>(&sequence)};
+        const MeasuredCall fetched = callMeasuringStack(frame, frameArguments.data(), 5);
+        ASSERT_EQ(fetched.result, 0u);
+        ASSERT_EQ(fetched.espBefore, fetched.espAfter);
+        capture.CloseChannel(channel);
+    }
+}
+
+TEST(CaptureBindingWin32, CdeclAndStdcallLibrariesBothTakeThousandsOfCalls) {
+    driveEveryOperation(LibraryFile("kesmacap"), 2000);
+    driveEveryOperation(LibraryFile("kesmacap_stdcall"), 2000);
+}
+
+TEST(CaptureBindingWin32, ForeignResultsAreNotReadAsFailures) {
+    const CaptureLibrary capture = CaptureLibrary::loadFile(LibraryFile("foreign"));
+    EXPECT_FALSE(capture.reportsErrors());
+    EXPECT_EQ(capture.OpenChannel(0), 0);
+    HANDLE event = reinterpret_cast<HANDLE>(1);
+    EXPECT_EQ(capture.GetChannelEvent(0, &event), 0);
+    EXPECT_EQ(event, nullptr) << "the library wrote no event: the viewer holds none";
+    EXPECT_EQ(capture.StartChannel(0, -1), 0);
+
+    class Confirming final : public SavePictureDialog {
+      public:
+        bool Execute() override { return true; }
+        std::string FileName() const override { return "photo"; }
+        int FilterIndex() const override { return 2; }
+    } dialog;
+    const SaveOutcome outcome = SavePictures(capture, dialog);
+    EXPECT_TRUE(outcome.attempted);
+    EXPECT_TRUE(outcome.failures.empty()) << "1 is no errno from a library that never said so";
+}
+
+// A temporary folder made the current directory for one test.
+class CurrentDirectory {
+  public:
+    explicit CurrentDirectory(const fs::path& folder) : previous_(fs::current_path()) {
+        fs::current_path(folder);
+    }
+    ~CurrentDirectory() { fs::current_path(previous_); }
+
+  private:
+    fs::path previous_;
+};
+
+TEST(CaptureBindingWin32, LibraryInTheCurrentDirectoryOnlyIsNeverLoaded) {
+    const fs::path root = fs::temp_directory_path() / ("planting-" + std::to_string(GetCurrentProcessId()));
+    const fs::path planted = root / "planted";
+    const fs::path program = root / "program";
+    fs::create_directories(planted);
+    fs::create_directories(program);
+    fs::copy_file(LibraryFile("kesmacap"), planted / CaptureLibrary::FileName);
+    {
+        const CurrentDirectory inPlanted(planted);
+        try {
+            CaptureLibrary::load(program);
+            ADD_FAILURE() << "loaded a DLL from the current directory";
+        } catch (const CaptureLibraryError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find(CaptureLibrary::FileName), std::string::npos) << message;
+            EXPECT_NE(message.find("program"), std::string::npos) << message;
+        }
+    }
+    fs::copy_file(LibraryFile("kesmacap"), program / CaptureLibrary::FileName);
+    EXPECT_NO_THROW(CaptureLibrary::load(program)) << "beside the program it is found";
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}
+
+}  // namespace
