@@ -1,7 +1,9 @@
 // JPEG and PNG through the Windows Imaging Component, and atomic file writing on Windows.
+// <windows.h> first: the other system headers rely on it.
+#include <windows.h>
+
 #include <objbase.h>
 #include <wincodec.h>
-#include <windows.h>
 #include <wrl/client.h>
 
 #include <algorithm>

@@ -10,6 +10,24 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgtest-de
 # A Traditional Chinese font for the menu, and an X server for machines without a display.
 DISPLAY_PACKAGES=(fonts-wqy-microhei xvfb xauth)
 TEST_PACKAGES=(xdotool)
+# The 32-bit Windows build and its suites under Wine.
+WINDOWS_PACKAGES=(cmake ninja-build ccache g++-mingw-w64-i686-posix wine32:i386 wine fonts-wine googletest
+                  xvfb xauth)
+
+as_root() {
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo "$@"
+    else
+        "$@"
+    fi
+}
+
+# wine32 is an i386 package.
+ensure_i386_architecture() {
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        as_root dpkg --add-architecture i386
+    fi
+}
 
 ensure_packages() {
     local missing=()
@@ -23,12 +41,8 @@ ensure_packages() {
         return
     fi
     echo "Installing: ${missing[*]}"
-    local sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo=(sudo)
-    fi
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 build_preset() {
@@ -37,4 +51,16 @@ build_preset() {
     cd "$ROOT"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" "$@"
+}
+
+# A 32-bit Wine prefix inside the Windows build tree, made once.
+export WINEPREFIX="$ROOT/build-windows/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+ensure_wine_prefix() {
+    if [ -f "$WINEPREFIX/system.reg" ]; then
+        return
+    fi
+    echo "Making a Wine prefix in $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -u >/dev/null 2>&1
+    wineserver -w
 }

@@ -1,7 +1,9 @@
 // JPEG and PNG read back with the Windows Imaging Component's decoders.
+// <windows.h> first: the other system headers rely on it.
+#include <windows.h>
+
 #include <objbase.h>
 #include <wincodec.h>
-#include <windows.h>
 #include <wrl/client.h>
 
 #include "tests/support/ImageFiles.h"

@@ -1,5 +1,7 @@
-#include <tlhelp32.h>
+// <windows.h> first: the other system headers rely on it.
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <thread>
 #include <vector>
