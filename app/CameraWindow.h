@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Design.h"
+
 #include <QMdiSubWindow>
 #include <QWidget>
 #include <memory>
@@ -32,8 +34,8 @@ class CameraView final : public QWidget {
 // A multiple-document child showing one channel. Its close box minimises it.
 class CameraWindow : public QMdiSubWindow {
   public:
-    static constexpr int DesignedWidth = 648;
-    static constexpr int DesignedHeight = 480;
+    static constexpr int DesignedWidth = QUADVIEW_CAMERA_WIDTH;
+    static constexpr int DesignedHeight = QUADVIEW_CAMERA_HEIGHT;
 
     explicit CameraWindow(const QString& caption);
 

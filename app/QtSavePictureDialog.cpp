@@ -1,5 +1,7 @@
 #include "app/QtSavePictureDialog.h"
 
+#include "app/Design.h"
+
 #include <QFile>
 
 QtSavePictureDialog::QtSavePictureDialog(QWidget* parent) : dialog_(parent) {
@@ -12,8 +14,9 @@ QtSavePictureDialog::QtSavePictureDialog(QWidget* parent) : dialog_(parent) {
 }
 
 QStringList QtSavePictureDialog::filters() {
-    return {QStringLiteral("Bitmap (*.bmp)"), QStringLiteral("JPEG (*.jpg *.jpeg)"),
-            QStringLiteral("PNG (*.png)")};
+    return {QStringLiteral(QUADVIEW_TYPE_BMP " (*.bmp)"),
+            QStringLiteral(QUADVIEW_TYPE_JPEG " (*.jpg *.jpeg)"),
+            QStringLiteral(QUADVIEW_TYPE_PNG " (*.png)")};
 }
 
 bool QtSavePictureDialog::Execute() {

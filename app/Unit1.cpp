@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QShowEvent>
 
+#include "app/Design.h"
 #include "app/QuadviewApplication.h"
 #include "liveview/LiveView.h"
 #include "save/SavePictures.h"
@@ -11,7 +12,8 @@
 namespace {
 
 // The designed outer frame.
-constexpr QRect DesignedFrame(239, 125, 725, 579);
+constexpr QRect DesignedFrame(QUADVIEW_FORM1_LEFT, QUADVIEW_FORM1_TOP, QUADVIEW_FORM1_WIDTH,
+                              QUADVIEW_FORM1_HEIGHT);
 
 QAction* addItem(QMenu* menu, const char* name, const QString& caption, QKeySequence shortcut = {}) {
     QAction* const item = menu->addAction(caption);
@@ -30,8 +32,8 @@ QMenu* addMenu(QMenuBar* bar, const char* name, const QString& caption) {
 }  // namespace
 
 TForm1::TForm1(const CaptureLibrary& capture) : SavePictureDialog1(this), capture_(capture) {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Form1"));
+    setObjectName(QStringLiteral(QUADVIEW_FORM1_CAPTION));
+    setWindowTitle(QStringLiteral(QUADVIEW_FORM1_CAPTION));
     auto area = std::make_unique<QMdiArea>();
     MdiArea = area.get();
     setCentralWidget(area.release());
@@ -61,15 +63,17 @@ void TForm1::applyDesignedLook() {
 
 void TForm1::buildMenu() {
     QMenuBar* const bar = menuBar();
-    N1 = addMenu(bar, "N1", QStringLiteral("操作"));
-    N2 = addItem(N1, "N2", QStringLiteral("攝影機拍攝"), QKeySequence(Qt::Key_F1));
-    N3 = addItem(N1, "N3", QStringLiteral("離開程式"), QKeySequence(Qt::Key_F2));
-    N4 = addMenu(bar, "N4", QStringLiteral("視窗"));
-    N5 = addItem(N4, "N5", QStringLiteral("非重疊"));
-    N6 = addItem(N4, "N6", QStringLiteral("重疊"));
-    N7 = addMenu(bar, "N7", QStringLiteral("圖片"));
-    N8 = addItem(N7, "N8", QStringLiteral("儲存"));
-    N9 = addItem(N7, "N9", QStringLiteral("瀏覽"));  // present and enabled; does nothing
+    N1 = addMenu(bar, "N1", QString::fromUtf8(QUADVIEW_N1_CAPTION));
+    N2 = addItem(N1, "N2", QString::fromUtf8(QUADVIEW_N2_CAPTION),
+                 QKeySequence(QString::fromUtf8(QUADVIEW_N2_KEY_TEXT)));
+    N3 = addItem(N1, "N3", QString::fromUtf8(QUADVIEW_N3_CAPTION),
+                 QKeySequence(QString::fromUtf8(QUADVIEW_N3_KEY_TEXT)));
+    N4 = addMenu(bar, "N4", QString::fromUtf8(QUADVIEW_N4_CAPTION));
+    N5 = addItem(N4, "N5", QString::fromUtf8(QUADVIEW_N5_CAPTION));
+    N6 = addItem(N4, "N6", QString::fromUtf8(QUADVIEW_N6_CAPTION));
+    N7 = addMenu(bar, "N7", QString::fromUtf8(QUADVIEW_N7_CAPTION));
+    N8 = addItem(N7, "N8", QString::fromUtf8(QUADVIEW_N8_CAPTION));
+    N9 = addItem(N7, "N9", QString::fromUtf8(QUADVIEW_N9_CAPTION));  // present and enabled; does nothing
 
     const auto bind = [this](QAction* item, void (TForm1::*handler)()) {
         connect(item, &QAction::triggered, this,
@@ -150,7 +154,7 @@ void TForm1::N6Click() {
 void TForm1::N8Click() {
     const SaveOutcome outcome = SavePictures(capture_, SavePictureDialog1);
     if (!outcome.failures.empty()) {
-        QMessageBox::warning(this, QStringLiteral("儲存"),
+        QMessageBox::warning(this, QString::fromUtf8(QUADVIEW_N8_CAPTION),
                              QString::fromStdString(DescribeSaveFailures(outcome)));
     }
 }

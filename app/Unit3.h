@@ -1,9 +1,10 @@
 #pragma once
 
 #include "app/CameraWindow.h"
+#include "app/Design.h"
 
 // Shows channel 1.
 class TCamera2 final : public CameraWindow {
   public:
-    TCamera2() : CameraWindow(QStringLiteral("Camera2")) {}
+    TCamera2() : CameraWindow(QStringLiteral(QUADVIEW_CAMERA2_CAPTION)) {}
 };

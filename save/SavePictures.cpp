@@ -32,7 +32,11 @@ SaveOutcome SavePictures(const CaptureLibrary& capture, SavePictureDialog& dialo
 }
 
 std::string DescribeSaveFailures(const SaveOutcome& outcome) {
-    std::string text = "無法儲存下列圖片 (" + outcome.path + ")：";
+    return DescribeSaveFailures(outcome, outcome.path);
+}
+
+std::string DescribeSaveFailures(const SaveOutcome& outcome, const std::string& shownPath) {
+    std::string text = "無法儲存下列圖片 (" + shownPath + ")：";
     for (const SaveFailure& failure : outcome.failures) {
         text += "\nCamera" + std::to_string(failure.channel + 1) + ": " + std::strerror(failure.error);
     }

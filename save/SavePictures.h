@@ -23,4 +23,7 @@ struct SaveOutcome {
 SaveOutcome SavePictures(const CaptureLibrary& capture, SavePictureDialog& dialog);
 
 // The text that tells the user which pictures could not be written, and why.
+// shownPath is the name as the user should read it (UTF-8); the path handed
+// to the library may be in another encoding (Windows' ANSI code page).
+std::string DescribeSaveFailures(const SaveOutcome& outcome, const std::string& shownPath);
 std::string DescribeSaveFailures(const SaveOutcome& outcome);

@@ -1,0 +1,44 @@
+#include "app/win32/Text.h"
+
+#include <windows.h>
+
+std::wstring Widen(std::string_view utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(utf8.size());
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, text.data(), size);
+    return text;
+}
+
+std::string Utf8(std::wstring_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::optional<std::string> ToAnsi(std::wstring_view text) {
+    if (text.empty()) {
+        return std::string();
+    }
+    const int length = static_cast<int>(text.size());
+    BOOL lossy = FALSE;
+    const int size =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr, 0, nullptr, &lossy);
+    if (size <= 0 || lossy) {
+        return std::nullopt;
+    }
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, out.data(), size, nullptr, &lossy);
+    if (lossy) {
+        return std::nullopt;
+    }
+    return out;
+}

@@ -1,0 +1,218 @@
+#include "app/win32/Unit1.h"
+
+#include <exception>
+
+#include "app/Design.h"
+#include "app/win32/Camera.h"
+#include "app/win32/Text.h"
+#include "liveview/LiveView.h"
+#include "save/SavePictures.h"
+
+template <typename Handler>
+void Guard(HWND owner, Handler&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        MessageBoxW(owner, Widen(error.what()).c_str(), L"quadview", MB_OK | MB_ICONERROR);
+    } catch (...) {
+        MessageBoxW(owner, L"", L"quadview", MB_OK | MB_ICONERROR);
+    }
+}
+
+void TForm1::Register(HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(QUADVIEW_ICON));
+    windowClass.hIconSm = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(QUADVIEW_ICON), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    windowClass.lpszMenuName = MAKEINTRESOURCEW(QUADVIEW_MENU);
+    windowClass.lpszClassName = ClassName;
+    RegisterClassExW(&windowClass);
+    RegisterCameraClasses(instance);
+}
+
+TForm1::TForm1(HINSTANCE instance, const CaptureLibrary& capture)
+    : instance_(instance),
+      capture_(capture),
+      accelerators_(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(QUADVIEW_ACCELERATORS))) {
+    // Hidden until Run shows it; WM_CREATE makes the MDI client and runs FormCreate.
+    window_ = CreateWindowExW(0, ClassName, L"" QUADVIEW_FORM1_CAPTION, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                              QUADVIEW_FORM1_LEFT, QUADVIEW_FORM1_TOP, QUADVIEW_FORM1_WIDTH,
+                              QUADVIEW_FORM1_HEIGHT, nullptr, nullptr, instance, this);
+    if (window_ == nullptr) {
+        throw std::runtime_error("cannot create the window Form1");
+    }
+    SavePictureDialog1 = Win32SavePictureDialog(window_);
+}
+
+TForm1::~TForm1() {
+    Destroy();
+}
+
+void TForm1::AddCamera() {
+    if (cameraCount_ < ChannelCount) {
+        cameras_[cameraCount_] = CreateCamera(client_, instance_, cameraCount_);
+        ++cameraCount_;
+    }
+}
+
+int TForm1::Run(int show) {
+    ShowWindow(window_, show);
+    UpdateWindow(window_);
+    MSG message;
+    BOOL got = 0;
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+        if (TranslateMDISysAccel(client_, &message) ||
+            TranslateAcceleratorW(window_, accelerators_, &message)) {
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return got < 0 ? 1 : static_cast<int>(message.wParam);
+}
+
+void TForm1::Destroy() {
+    if (destroyed_) {
+        return;
+    }
+    destroyed_ = true;
+    Guard(window_, [this] { FormDestroy(); });
+    DestroyWindow(window_);
+}
+
+LRESULT CALLBACK TForm1::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* const create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* const form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (form == nullptr) {
+        return DefFrameProcW(window, nullptr, message, wParam, lParam);
+    }
+    if (message == WM_NCCREATE) {
+        form->window_ = window;
+    }
+    return form->handle(message, wParam, lParam);
+}
+
+LRESULT TForm1::defaultHandling(UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefFrameProcW(window_, client_, message, wParam, lParam);
+}
+
+LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE: {
+            CLIENTCREATESTRUCT client{};
+            client.idFirstChild = 0xFF00;  // no window list menu
+            client_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"MDICLIENT", nullptr,
+                                      WS_CHILD | WS_CLIPCHILDREN | WS_VSCROLL | WS_HSCROLL | WS_VISIBLE, 0, 0,
+                                      0, 0, window_, nullptr, instance_, &client);
+            Guard(window_, [this] { FormCreate(); });
+            return client_ != nullptr ? 0 : -1;
+        }
+        case WM_SHOWWINDOW:
+            if (wParam != FALSE && !shown_) {
+                shown_ = true;
+                // After the show itself, as a form's show handler runs.
+                PostMessageW(window_, WM_APP, 0, 0);
+            }
+            break;
+        case WM_APP:
+            Guard(window_, [this] { FormShow(); });
+            return 0;
+        case WM_COMMAND:
+            if (HIWORD(wParam) <= 1) {
+                command(LOWORD(wParam));
+            }
+            break;
+        case WM_CLOSE:
+            // The close box ends the loop; FormDestroy follows it, as after F2.
+            PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return defaultHandling(message, wParam, lParam);
+}
+
+void TForm1::command(WORD id) {
+    switch (id) {
+        case QUADVIEW_ID_N2:
+            Guard(window_, [this] { N2Click(); });
+            break;
+        case QUADVIEW_ID_N3:
+            Guard(window_, [this] { N3Click(); });
+            break;
+        case QUADVIEW_ID_N5:
+            Guard(window_, [this] { N5Click(); });
+            break;
+        case QUADVIEW_ID_N6:
+            Guard(window_, [this] { N6Click(); });
+            break;
+        case QUADVIEW_ID_N8:
+            Guard(window_, [this] { N8Click(); });
+            break;
+        default:
+            break;  // "瀏覽" (N9) does nothing
+    }
+}
+
+void TForm1::FormCreate() {
+    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
+        capture_.OpenChannel(channel);
+    }
+    LiveView.CaptureMode = 0;
+}
+
+void TForm1::FormShow() {
+    SendMessageW(client_, WM_MDITILE, MDITILE_HORIZONTAL, 0);
+}
+
+void TForm1::N2Click() {
+    StartLiveView(capture_, cameras_);
+}
+
+void TForm1::N3Click() {
+    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
+        capture_.CloseChannel(channel);
+    }
+    PostQuitMessage(0);
+}
+
+void TForm1::N5Click() {
+    SendMessageW(client_, WM_MDITILE, MDITILE_HORIZONTAL, 0);
+    for (const HWND camera : cameras_) {
+        if (camera != nullptr) {
+            SendMessageW(client_, WM_MDIRESTORE, reinterpret_cast<WPARAM>(camera), 0);
+        }
+    }
+}
+
+void TForm1::N6Click() {
+    SendMessageW(client_, WM_MDICASCADE, 0, 0);
+}
+
+void TForm1::N8Click() {
+    const SaveOutcome outcome = SavePictures(capture_, SavePictureDialog1);
+    if (outcome.failures.empty()) {
+        return;
+    }
+    const std::string shown =
+        Utf8(SavePictureDialog1.WideFileName()) + (SavePictureDialog1.FilterIndex() == 1 ? ".bmp" : "");
+    MessageBoxW(window_, Widen(DescribeSaveFailures(outcome, shown)).c_str(),
+                Widen(QUADVIEW_N8_CAPTION).c_str(), MB_OK | MB_ICONWARNING);
+}
+
+void TForm1::FormDestroy() {
+    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
+        capture_.StopChannel(channel);
+        capture_.SetChannelFlag(channel, 0);
+        capture_.CloseChannel(channel);
+    }
+    ReleaseLiveView();
+}
