@@ -12,7 +12,7 @@ DISPLAY_PACKAGES=(fonts-wqy-microhei xvfb xauth)
 TEST_PACKAGES=(xdotool)
 # The 32-bit Windows build and its suites under Wine.
 WINDOWS_PACKAGES=(cmake ninja-build ccache g++-mingw-w64-i686-posix wine32:i386 wine fonts-wine googletest
-                  xvfb xauth)
+                  xvfb xauth xdotool imagemagick fonts-wqy-microhei procps zip)
 
 as_root() {
     if [ "$(id -u)" -ne 0 ]; then
@@ -62,5 +62,19 @@ ensure_wine_prefix() {
     echo "Making a Wine prefix in $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     wineboot -u >/dev/null 2>&1
+    # Wine's fonts, and a Traditional Chinese one linked behind its menu and dialog fonts.
+    cp /usr/share/wine/fonts/*.ttf /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINEPREFIX/drive_c/windows/Fonts/"
+    local face
+    for face in Tahoma "MS Shell Dlg" "MS Sans Serif"; do
+        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+            /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+    done
     wineserver -w
+}
+
+# dist/quadview-<version>-win32.zip from the windows build.
+package_windows() {
+    cmake --build --preset windows --target quadview kesmacap
+    (cd "$ROOT/build-windows" && cpack -G ZIP -B "$ROOT/dist" >/dev/null)
+    rm -rf "$ROOT/dist/_CPack_Packages"
 }

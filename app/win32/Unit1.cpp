@@ -112,8 +112,13 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             client_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"MDICLIENT", nullptr,
                                       WS_CHILD | WS_CLIPCHILDREN | WS_VSCROLL | WS_HSCROLL | WS_VISIBLE, 0, 0,
                                       0, 0, window_, nullptr, instance_, &client);
+            if (client_ == nullptr) {
+                return -1;
+            }
+            // The frame's button face behind the cameras too, not the workspace grey.
+            SetClassLongPtrW(client_, GCLP_HBRBACKGROUND, static_cast<LONG_PTR>(COLOR_BTNFACE + 1));
             Guard(window_, [this] { FormCreate(); });
-            return client_ != nullptr ? 0 : -1;
+            return 0;
         }
         case WM_SHOWWINDOW:
             if (wParam != FALSE && !shown_) {

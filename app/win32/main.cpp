@@ -1,6 +1,7 @@
 // quadview for Windows: loads kesmacap.dll beside the program, then Form1 and its four cameras.
 #include <windows.h>
 
+#include <cstdio>
 #include <exception>
 #include <optional>
 
@@ -14,6 +15,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     try {
         capture = CaptureLibrary::load();
     } catch (const CaptureLibraryError& error) {
+        // Also on standard error, for a console or a log that is watching.
+        std::fprintf(stderr, "quadview: %s\n", error.what());
         MessageBoxW(nullptr, Widen(error.what()).c_str(), L"quadview", MB_OK | MB_ICONERROR);
         return 1;
     }
