@@ -1,0 +1,70 @@
+// Running the real viewer under a private X server: the process, its keys,
+// its windows, what reaches the screen, and what /proc says of it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <QImage>
+#include <QRect>
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace viewer_harness {
+
+std::filesystem::path binaries();
+
+// A child process, killed if the test leaves it running. Standard output and
+// error go to `output`; `environment` entries ("NAME=value") are added.
+class Process {
+  public:
+    explicit Process(const std::vector<std::string>& argv, const std::filesystem::path& output = "/dev/null",
+                     const std::vector<std::string>& environment = {});
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // The exit status (128 + signal when killed), or nothing if it still runs after the limit.
+    std::optional<int> wait(std::chrono::milliseconds limit);
+
+  private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+std::string capture(const std::string& command);
+// The first window with exactly this title, waiting up to 20 s; empty if none.
+std::string findWindow(const std::string& title);
+void pressKeys(const std::string& window, const std::string& keys);
+// Asks the window to close, as its close box does (WM_DELETE_WINDOW).
+void closeWindow(const std::string& window);
+QImage screenshot();
+std::string readAll(const std::filesystem::path& file);
+
+struct Share {
+    double red = 0;
+    double green = 0;
+    double blue = 0;
+    double saturated = 0;  // pixels that are clearly coloured, not grey
+};
+Share colours(const QImage& image, const QRect& area);
+// The four tiled camera areas of Form1 at its designed place: Camera4,
+// Camera3 on top, Camera2, Camera1 below.
+std::vector<QRect> tiledQuadrants();
+
+// What /proc says of a process.
+struct Usage {
+    int threads = 0;
+    int descriptors = 0;
+    long residentKiB = 0;
+    double cpuSeconds = 0;  // user + system so far
+};
+Usage usageOf(pid_t pid);
+
+// Starts Xvfb for the whole suite, sets DISPLAY, then runs the tests.
+int runWithPrivateXServer(int argc, char** argv);
+
+}  // namespace viewer_harness

@@ -1,0 +1,25 @@
+// Xlib apart from Qt and GoogleTest: its macros (Bool, Status) clash with their headers.
+#include <X11/Xlib.h>
+
+#include <string>
+
+namespace viewer_harness {
+
+bool sendCloseRequest(const std::string& window) {
+    Display* const display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return false;
+    }
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = static_cast<Window>(std::stoul(window));
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
+    XCloseDisplay(display);
+    return sent != 0;
+}
+
+}  // namespace viewer_harness
