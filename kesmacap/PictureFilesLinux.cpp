@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <pthread.h>
+#include <signal.h>
 #include <turbojpeg.h>
 #include <unistd.h>
 
@@ -38,7 +40,32 @@ bool writePng(png_structp png, png_infop info, const PictureView& picture, std::
     return true;
 }
 
+// Writing past RLIMIT_FSIZE raises SIGXFSZ, which would end the host
+// process. Held back in this thread for the write, the write fails with EFBIG
+// instead and the signal it raised is taken off before the mask goes back.
+class FileSizeSignalHeld {
+  public:
+    FileSizeSignalHeld() {
+        sigemptyset(&held_);
+        sigaddset(&held_, SIGXFSZ);
+        pthread_sigmask(SIG_BLOCK, &held_, &previous_);
+    }
+    ~FileSizeSignalHeld() {
+        const timespec now{0, 0};
+        while (sigtimedwait(&held_, nullptr, &now) == SIGXFSZ) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    FileSizeSignalHeld(const FileSizeSignalHeld&) = delete;
+    FileSizeSignalHeld& operator=(const FileSizeSignalHeld&) = delete;
+
+  private:
+    sigset_t held_;
+    sigset_t previous_;
+};
+
 std::int32_t writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
+    const FileSizeSignalHeld held;
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);

@@ -56,11 +56,11 @@ std::string ChannelPicturePath(std::string_view path, int channel, std::uint8_t 
 
 std::string TemporaryNameFor(std::string_view file, unsigned long processId) {
     static std::atomic<unsigned> counter{0};
-    const std::size_t start = nameStart(file);
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    return std::string(file.substr(0, start)) + "." + std::string(file.substr(start)) + ".tmp-" +
-           std::to_string(processId) + "-" + std::to_string(counter++) + "-" +
-           std::to_string(stamp % 1000000);
+    // Short and free of the file's own name: a name near the file system's
+    // limit must still leave room for its temporary.
+    return std::string(file.substr(0, nameStart(file))) + ".quadview-" + std::to_string(processId) + "-" +
+           std::to_string(counter++) + "-" + std::to_string(stamp % 1000000) + ".tmp";
 }
 
 std::int32_t EncodeBmp(const PictureView& picture, std::vector<std::uint8_t>& out) {

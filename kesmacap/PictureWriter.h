@@ -22,7 +22,8 @@ std::int32_t FileNameFromLibraryPath(std::string_view path, std::string& name);
 // without an extension gets the format's own.
 std::string ChannelPicturePath(std::string_view path, int channel, std::uint8_t format);
 
-// A name for the temporary file beside `file` that a save writes first.
+// A name for the temporary file beside `file` that a save writes first:
+// in the same folder, short whatever the file's name, unique per call.
 std::string TemporaryNameFor(std::string_view file, unsigned long processId);
 
 // Whether the encoders take this picture: pixels, and a size from 1 to 65535.
