@@ -52,11 +52,15 @@ bool FakeV4l2System::pushFrame(const std::string& path, std::uint8_t blue, std::
     const std::uint32_t index = device->queued.front();
     device->queued.pop_front();
     std::vector<std::uint8_t>& pixels = device->buffers[index];
-    const std::uint32_t line =
-        device->spec.bytesPerLine != 0 ? device->spec.bytesPerLine : device->spec.width * 3;
+    const std::size_t line =
+        device->spec.bytesPerLine != 0 ? device->spec.bytesPerLine : std::size_t{device->spec.width} * 3;
     for (std::uint32_t y = 0; y < device->spec.height; ++y) {
         for (std::uint32_t x = 0; x < device->spec.width; ++x) {
-            std::uint8_t* const pixel = pixels.data() + static_cast<std::size_t>(y) * line + x * 3;
+            const std::size_t at = static_cast<std::size_t>(y) * line + std::size_t{x} * 3;
+            if (at + 3 > pixels.size()) {
+                break;  // a buffer smaller than the frame: filled as far as it goes
+            }
+            std::uint8_t* const pixel = pixels.data() + at;
             pixel[0] = blue;
             pixel[1] = green;
             pixel[2] = red;
@@ -156,6 +160,9 @@ int FakeV4l2System::ioctl(int fd, unsigned long request, void* argument) {
     if (device == nullptr) {
         return failWith(EBADF);
     }
+    if (device->spec.failingRequest != 0 && request == device->spec.failingRequest) {
+        return failWith(device->spec.failingError);
+    }
     switch (request) {
         case VIDIOC_QUERYCAP: {
             auto* const capability = static_cast<v4l2_capability*>(argument);
@@ -177,7 +184,9 @@ int FakeV4l2System::ioctl(int fd, unsigned long request, void* argument) {
             auto* const request = static_cast<v4l2_requestbuffers*>(argument);
             device->queued.clear();
             device->filled.clear();
-            device->buffers.assign(request->count, std::vector<std::uint8_t>(frameBytes(*device)));
+            const std::size_t length =
+                device->spec.sizeImage != 0 ? device->spec.sizeImage : frameBytes(*device);
+            device->buffers.assign(request->count, std::vector<std::uint8_t>(length));
             return 0;
         }
         case VIDIOC_QUERYBUF: {
@@ -209,7 +218,8 @@ int FakeV4l2System::ioctl(int fd, unsigned long request, void* argument) {
                 return failWith(EAGAIN);
             }
             buffer->index = device->filled.front();
-            buffer->bytesused = static_cast<std::uint32_t>(frameBytes(*device));
+            buffer->bytesused = device->spec.bytesUsed != 0 ? device->spec.bytesUsed
+                                                            : static_cast<std::uint32_t>(frameBytes(*device));
             buffer->flags = 0;
             device->filled.pop_front();
             setReady(*device, !device->filled.empty());
@@ -231,7 +241,8 @@ void* FakeV4l2System::mmap(std::size_t length, int /*prot*/, int /*flags*/, int 
     const std::lock_guard lock(mutex_);
     Device* const device = byFd(fd);
     const auto index = static_cast<std::size_t>(offset / OffsetStep);
-    if (device == nullptr || index >= device->buffers.size() || device->buffers[index].size() != length) {
+    if (device == nullptr || device->spec.mmapFails || index >= device->buffers.size() ||
+        device->buffers[index].size() != length) {
         errno = EINVAL;
         return MAP_FAILED;
     }

@@ -21,7 +21,12 @@ struct FakeDeviceSpec {
     std::uint32_t width = 640;
     std::uint32_t height = 480;
     std::uint32_t pixelFormat = V4L2_PIX_FMT_BGR24;
-    std::uint32_t bytesPerLine = 0;  // 0: packed
+    std::uint32_t bytesPerLine = 0;    // 0: packed
+    std::uint32_t sizeImage = 0;       // buffer length; 0: bytesPerLine x height
+    std::uint32_t bytesUsed = 0;       // what a dequeue reports; 0: the frame's bytes
+    unsigned long failingRequest = 0;  // an ioctl that fails with failingError
+    int failingError = 0;
+    bool mmapFails = false;
 };
 
 class FakeV4l2System final : public kesmacap::V4l2System {
