@@ -1,5 +1,6 @@
 #include "kesmacap/SimulatedSource.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -100,7 +101,20 @@ void SimulatedSource::run() {
         lock.unlock();
         // The back buffer is this thread's alone; publishing hands it over.
         Channel& channel = channels_[*due];
-        patterns_[*due].renderLive(channel.backBuffer(), frame, std::chrono::system_clock::now());
+        std::uint8_t* const buffer = channel.backBuffer();
+        auto& rendered = rendered_[*due];
+        auto slot = std::find_if(rendered.begin(), rendered.end(),
+                                 [buffer](const Rendered& entry) { return entry.buffer == buffer; });
+        const std::optional<std::uint64_t> previous =
+            slot != rendered.end() ? std::optional<std::uint64_t>(slot->frame) : std::nullopt;
+        if (slot == rendered.end()) {
+            slot = std::find_if(rendered.begin(), rendered.end(),
+                                [](const Rendered& entry) { return entry.buffer == nullptr; });
+        }
+        patterns_[*due].renderLive(buffer, frame, std::chrono::system_clock::now(), previous);
+        if (slot != rendered.end()) {
+            *slot = Rendered{buffer, frame};
+        }
         channel.publish(MaxWidth, MaxHeight);
         lock.lock();
     }

@@ -47,6 +47,13 @@ class SimulatedSource final : public FrameSource {
     std::condition_variable changed_;
     std::array<Schedule, ChannelCount> schedules_{};
     bool quit_ = false;
+    // Which live frame each channel's buffers hold, so the next frame drawn
+    // into one redraws only what moved. The producer's own.
+    struct Rendered {
+        const std::uint8_t* buffer = nullptr;
+        std::uint64_t frame = 0;
+    };
+    std::array<std::array<Rendered, 4>, ChannelCount> rendered_{};
     std::thread producer_;
 };
 

@@ -178,19 +178,53 @@ TestPattern::TestPattern(int channel)
     drawText(still_, CounterTop, TextScale * 2, "NO SIGNAL", White);
 }
 
-void TestPattern::renderLive(std::uint8_t* pixels, std::uint64_t frame,
-                             std::chrono::system_clock::time_point now) const {
-    std::memcpy(pixels, liveBase_.pixels.data(), liveBase_.pixels.size());
-    const Palette& palette = Palettes[static_cast<std::size_t>(channel_) % Palettes.size()];
+namespace {
 
-    // A bar sweeping across the top-left corner, another across the whole
-    // width the other way, so motion shows at a glance at any window size.
-    constexpr int barWidth = 24;
+// A bar sweeping across the top-left corner, another across the whole width
+// the other way, so motion shows at a glance at any window size.
+constexpr int BarWidth = 24;
+constexpr int FastTop = 170;
+constexpr int FastHeight = 60;
+constexpr int SlowTop = 240;
+constexpr int SlowHeight = 200;
+constexpr int CounterGlyphs = 26;  // "FRAME " and up to 20 digits
+
+int fastBarLeft(std::uint64_t frame) {
     constexpr int corner = 320;
-    const int fast = static_cast<int>((frame * 6) % (corner + barWidth)) - barWidth;
-    FillRect(pixels, MaxWidth, MaxHeight, fast, 170, barWidth, 60, palette.accent);
-    const int slow = static_cast<int>((frame * 4) % (MaxWidth + barWidth)) - barWidth;
-    FillRect(pixels, MaxWidth, MaxHeight, MaxWidth - barWidth - slow, 240, barWidth, 200, White);
+    return static_cast<int>((frame * 6) % (corner + BarWidth)) - BarWidth;
+}
+
+int slowBarLeft(std::uint64_t frame) {
+    return MaxWidth - BarWidth - (static_cast<int>((frame * 4) % (MaxWidth + BarWidth)) - BarWidth);
+}
+
+}  // namespace
+
+void TestPattern::restore(std::uint8_t* pixels, int x, int y, int width, int height) const {
+    const int left = std::max(x, 0);
+    const int right = std::min(x + width, MaxWidth);
+    for (int row = std::max(y, 0); row < std::min(y + height, MaxHeight) && left < right; ++row) {
+        const std::size_t at =
+            (static_cast<std::size_t>(row) * MaxWidth + static_cast<std::size_t>(left)) * 3;
+        std::memcpy(pixels + at, liveBase_.pixels.data() + at, static_cast<std::size_t>(right - left) * 3);
+    }
+}
+
+void TestPattern::renderLive(std::uint8_t* pixels, std::uint64_t frame,
+                             std::chrono::system_clock::time_point now,
+                             std::optional<std::uint64_t> previous) const {
+    if (previous) {
+        // What the earlier frame drew over the unchanging picture; the clock's
+        // black box is drawn whole each time.
+        restore(pixels, fastBarLeft(*previous), FastTop, BarWidth, FastHeight);
+        restore(pixels, slowBarLeft(*previous), SlowTop, BarWidth, SlowHeight);
+        restore(pixels, Margin, CounterTop, CounterGlyphs * GlyphAdvance * TextScale, 7 * TextScale);
+    } else {
+        std::memcpy(pixels, liveBase_.pixels.data(), liveBase_.pixels.size());
+    }
+    const Palette& palette = Palettes[static_cast<std::size_t>(channel_) % Palettes.size()];
+    FillRect(pixels, MaxWidth, MaxHeight, fastBarLeft(frame), FastTop, BarWidth, FastHeight, palette.accent);
+    FillRect(pixels, MaxWidth, MaxHeight, slowBarLeft(frame), SlowTop, BarWidth, SlowHeight, White);
 
     char counter[32];
     std::snprintf(counter, sizeof counter, "FRAME %08llu", static_cast<unsigned long long>(frame));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -176,6 +177,27 @@ TEST(TestPatternDrawing, TextAndRectanglesClipAtThePictureEdges) {
     DrawText(picture.pixels.data(), 16, 8, 10, 4, 3, "CH1", 0xFFFFFF);
     DrawText(picture.pixels.data(), 16, 8, -30, -30, 3, "?~", 0xFFFFFF);
     EXPECT_EQ(picture.pixels.size(), 16u * 8u * 3u);
+}
+
+}  // namespace
+}  // namespace kesmacap
+
+namespace kesmacap {
+namespace {
+
+TEST(TestPatternDrawing, RedrawingOnlyWhatMovedGivesTheWholePicture) {
+    const TestPattern pattern(2);
+    const auto now = std::chrono::system_clock::now();
+    const std::size_t bytes = std::size_t{MaxWidth} * MaxHeight * 3;
+    for (const auto [earlier, later] :
+         {std::pair<std::uint64_t, std::uint64_t>{7, 8}, {3, 250}, {99'999'999, 100'000'003}}) {
+        std::vector<std::uint8_t> reused(bytes);
+        pattern.renderLive(reused.data(), earlier, now);
+        pattern.renderLive(reused.data(), later, now, earlier);
+        std::vector<std::uint8_t> whole(bytes);
+        pattern.renderLive(whole.data(), later, now);
+        EXPECT_EQ(reused, whole) << "frame " << later << " drawn over frame " << earlier;
+    }
 }
 
 }  // namespace

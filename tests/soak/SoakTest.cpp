@@ -17,6 +17,16 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using namespace viewer_harness;
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Sanitized code runs several times slower, and its allocator keeps memory
+// of its own: limits on CPU scale, resident memory is not compared.
+constexpr double CpuScale = 4.0;
+constexpr bool CompareResidentMemory = false;
+#else
+constexpr double CpuScale = 1.0;
+constexpr bool CompareResidentMemory = true;
+#endif
+
 int countFrom(const char* variable, int fallback) {
     const char* const text = std::getenv(variable);
     return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback;
@@ -98,7 +108,7 @@ TEST_F(Soak, MisbehavingLibrariesNeitherCrashNorSpin) {
         const double before = usageOf(viewer->pid()).cpuSeconds;
         std::this_thread::sleep_for(3s);
         const double used = usageOf(viewer->pid()).cpuSeconds - before;
-        EXPECT_LT(used / 3.0, 0.05) << variant << ": " << used << " CPU-seconds in 3 s";
+        EXPECT_LT(used / 3.0, 0.05 * CpuScale) << variant << ": " << used << " CPU-seconds in 3 s";
         pressKeys(form, beforeStart ? "F1 F2" : "F2");
         EXPECT_EQ(viewer->wait(20s), std::optional<int>(0)) << variant << "\n" << readAll(log());
     }
@@ -130,7 +140,7 @@ TEST_F(Soak, ThousandRestartsLeaveNoThreadsDescriptorsOrMemoryBehind) {
     EXPECT_EQ(after.descriptors, first.descriptors) << "after " << restarts << " restarts";
     // Margin: 16 MiB, for the allocator's and X's caches; one leaked staging
     // bitmap per restart would be 900 KiB each.
-    EXPECT_LT(after.residentKiB, first.residentKiB + 16 * 1024)
+    EXPECT_TRUE(!CompareResidentMemory || after.residentKiB < first.residentKiB + 16 * 1024)
         << first.residentKiB << " KiB after the first start, " << after.residentKiB << " KiB after "
         << restarts;
     const QImage live = screenshot();
@@ -155,7 +165,20 @@ TEST_F(Soak, StartAndExitCyclesAtFullRateAllEndWithStatusZero) {
 std::string openSaveDialog(const std::string& form) {
     pressKeys(form, "alt");
     pressKeys(form, "Right Right Down Return");
-    return findWindow("Save As");
+    const std::string dialog = findWindow("Save As");
+    std::this_thread::sleep_for(500ms);  // mapped is not yet ready for keys
+    return dialog;
+}
+
+// Cancels the dialog, and waits until it is gone.
+void cancel(const std::string& dialog) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (capture("xdotool search --name '^Save As$' 2>/dev/null").empty()) {
+            return;
+        }
+        std::system(("xdotool windowfocus --sync " + dialog + " key Escape 2>/dev/null").c_str());
+        std::this_thread::sleep_for(300ms);
+    }
 }
 
 TEST_F(Soak, ExitWhileTheSaveDialogIsOpenOrAPictureIsWrittenLosesNothing) {
@@ -185,7 +208,7 @@ TEST_F(Soak, ExitWhileTheSaveDialogIsOpenOrAPictureIsWrittenLosesNothing) {
             std::system(("xdotool key --window " + form + " F2").c_str());
         }
         if (!viewer->wait(1s)) {
-            pressKeys(dialog, "Escape");
+            cancel(dialog);
             pressKeys(form, "F2");
         }
         EXPECT_EQ(viewer->wait(20s), std::optional<int>(0)) << way << " with the dialog open\n"
@@ -210,6 +233,7 @@ TEST_F(Soak, ExitWhileTheSaveDialogIsOpenOrAPictureIsWrittenLosesNothing) {
             std::system(("xdotool key --window " + again + " F2").c_str());
         }
         if (!viewer->wait(2s)) {
+            cancel(dialog);
             pressKeys(again, "F2");
         }
         EXPECT_EQ(viewer->wait(20s), std::optional<int>(0)) << way << " during the save\n" << readAll(log());
