@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QShowEvent>
 
+#include "app/ChannelCommands.h"
 #include "app/Design.h"
 #include "app/QuadviewApplication.h"
 #include "liveview/LiveView.h"
@@ -113,10 +114,7 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::FormCreate() {
-    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        capture_.OpenChannel(channel);
-    }
-    LiveView.CaptureMode = 0;
+    OpenChannels(capture_);
 }
 
 void TForm1::FormShow() {
@@ -132,9 +130,7 @@ void TForm1::N2Click() {
 }
 
 void TForm1::N3Click() {
-    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        capture_.CloseChannel(channel);
-    }
+    CloseChannels(capture_);
     close();
 }
 
@@ -160,10 +156,5 @@ void TForm1::N8Click() {
 }
 
 void TForm1::FormDestroy() {
-    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        capture_.StopChannel(channel);
-        capture_.SetChannelFlag(channel, 0);
-        capture_.CloseChannel(channel);
-    }
-    ReleaseLiveView();
+    ShutDownChannels(capture_);
 }

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "app/ChannelCommands.h"
 #include "app/Design.h"
 #include "app/win32/Camera.h"
 #include "app/win32/Text.h"
@@ -168,10 +169,7 @@ void TForm1::command(WORD id) {
 }
 
 void TForm1::FormCreate() {
-    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        capture_.OpenChannel(channel);
-    }
-    LiveView.CaptureMode = 0;
+    OpenChannels(capture_);
 }
 
 void TForm1::FormShow() {
@@ -183,9 +181,7 @@ void TForm1::N2Click() {
 }
 
 void TForm1::N3Click() {
-    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        capture_.CloseChannel(channel);
-    }
+    CloseChannels(capture_);
     PostQuitMessage(0);
 }
 
@@ -214,10 +210,5 @@ void TForm1::N8Click() {
 }
 
 void TForm1::FormDestroy() {
-    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        capture_.StopChannel(channel);
-        capture_.SetChannelFlag(channel, 0);
-        capture_.CloseChannel(channel);
-    }
-    ReleaseLiveView();
+    ShutDownChannels(capture_);
 }
