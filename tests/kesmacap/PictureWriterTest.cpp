@@ -189,7 +189,7 @@ TEST(TestPatternDrawing, RedrawingOnlyWhatMovedGivesTheWholePicture) {
     const TestPattern pattern(2);
     const auto now = std::chrono::system_clock::now();
     const std::size_t bytes = std::size_t{MaxWidth} * MaxHeight * 3;
-    for (const auto [earlier, later] :
+    for (const auto& [earlier, later] :
          {std::pair<std::uint64_t, std::uint64_t>{7, 8}, {3, 250}, {99'999'999, 100'000'003}}) {
         std::vector<std::uint8_t> reused(bytes);
         pattern.renderLive(reused.data(), earlier, now);
