@@ -70,7 +70,9 @@ bool isFile(const std::filesystem::path& file) {
 
 // A full path, and the DLL's own dependencies from its folder and the system
 // directory only: neither the current directory nor PATH can plant a DLL.
-HMODULE loadModule(const std::filesystem::path& file) {
+HMODULE loadModule(const std::filesystem::path& given) {
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::absolute(given, error);
     HMODULE module = LoadLibraryExW(file.c_str(), nullptr,
                                     LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
