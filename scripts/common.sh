@@ -9,10 +9,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgtest-de
                 libbenchmark-dev libv4l-dev)
 # A Traditional Chinese font for the menu, and an X server for machines without a display.
 DISPLAY_PACKAGES=(fonts-wqy-microhei xvfb xauth)
-TEST_PACKAGES=(xdotool dpkg-dev desktop-file-utils)
+TEST_PACKAGES=(xdotool dpkg-dev desktop-file-utils libx11-dev)
 # The 32-bit Windows build and its suites under Wine.
 WINDOWS_PACKAGES=(cmake ninja-build ccache g++-mingw-w64-i686-posix wine32:i386 wine fonts-wine googletest
-                  xvfb xauth xdotool imagemagick fonts-wqy-microhei procps zip)
+                  xvfb xauth xdotool imagemagick fonts-wqy-microhei procps unzip)
 
 as_root() {
     if [ "$(id -u)" -ne 0 ]; then
