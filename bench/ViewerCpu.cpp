@@ -19,7 +19,8 @@ int main() {
         std::memcpy(c.data(), b.data(), surface);
         std::memcpy(d.data(), c.data(), surface);
         std::memcpy(e.data(), d.data(), surface);
-        times.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+        times.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
         std::swap(a, e);
     }
     std::sort(times.begin(), times.end());

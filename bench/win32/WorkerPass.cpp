@@ -44,8 +44,8 @@ double medianMicroseconds(int passes, Pass&& pass) {
 
 int main(int argc, char** argv) {
     const int passes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
-    const HWND window = CreateWindowExW(0, L"STATIC", L"worker pass", WS_POPUP | WS_VISIBLE, 0, 0, Width, Height,
-                                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    const HWND window = CreateWindowExW(0, L"STATIC", L"worker pass", WS_POPUP | WS_VISIBLE, 0, 0, Width,
+                                        Height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     const HDC windowDc = GetDC(window);
     const HDC memoryDc = CreateCompatibleDC(windowDc);
     BITMAPINFO info{};

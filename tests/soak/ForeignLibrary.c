@@ -58,15 +58,24 @@ static int32_t valid(uint16_t channel) {
     return channel < 4;
 }
 
-static int32_t openChannel(uint16_t channel) { return valid(channel) ? 0 : EINVAL; }
+static int32_t openChannel(uint16_t channel) {
+    return valid(channel) ? 0 : EINVAL;
+}
 static int32_t stopChannel(uint16_t channel) {
-    if (valid(channel)) started[channel] = 0;
+    if (valid(channel))
+        started[channel] = 0;
     return 0;
 }
-static int32_t setFlag(uint16_t channel, int32_t value) { (void)value; return valid(channel) ? 0 : EINVAL; }
-static int32_t closeChannel(uint16_t channel) { return stopChannel(channel); }
+static int32_t setFlag(uint16_t channel, int32_t value) {
+    (void)value;
+    return valid(channel) ? 0 : EINVAL;
+}
+static int32_t closeChannel(uint16_t channel) {
+    return stopChannel(channel);
+}
 static int32_t getEvent(uint16_t channel, kesmacap_event* event) {
-    if (!valid(channel)) return EINVAL;
+    if (!valid(channel))
+        return EINVAL;
 #if defined(FOREIGN_NO_EVENT)
     (void)event;
     return EMFILE;
@@ -78,10 +87,17 @@ static int32_t getEvent(uint16_t channel, kesmacap_event* event) {
     return 0;
 #endif
 }
-static int32_t setBytes(uint16_t channel, uint8_t bytes) { (void)bytes; return valid(channel) ? 0 : EINVAL; }
-static int32_t setMode(uint16_t channel, uint8_t mode) { (void)mode; return valid(channel) ? 0 : EINVAL; }
+static int32_t setBytes(uint16_t channel, uint8_t bytes) {
+    (void)bytes;
+    return valid(channel) ? 0 : EINVAL;
+}
+static int32_t setMode(uint16_t channel, uint8_t mode) {
+    (void)mode;
+    return valid(channel) ? 0 : EINVAL;
+}
 static int32_t getFrame(uint16_t channel, uint8_t** out, int32_t* width, int32_t* height, int32_t* sequence) {
-    if (!valid(channel)) return EINVAL;
+    if (!valid(channel))
+        return EINVAL;
 #ifdef FOREIGN_NULL_FRAME
     if (started[channel]) {
         *out = NULL;
@@ -98,7 +114,8 @@ static int32_t getFrame(uint16_t channel, uint8_t** out, int32_t* width, int32_t
 }
 static int32_t startChannel(uint16_t channel, int32_t value) {
     (void)value;
-    if (valid(channel)) started[channel] = 1;
+    if (valid(channel))
+        started[channel] = 1;
     return 0;
 }
 static int32_t queryState(uint16_t channel, int32_t* state) {
@@ -106,23 +123,37 @@ static int32_t queryState(uint16_t channel, int32_t* state) {
     return 0;
 }
 static int32_t save(uint16_t channel, const char* path, uint8_t format, int32_t value) {
-    (void)path; (void)format; (void)value;
+    (void)path;
+    (void)format;
+    (void)value;
     return valid(channel) ? 0 : EINVAL;
 }
 
 kesmacap_fn kesmacap_proc(uint16_t ordinal) {
     switch (ordinal) {
-        case KESMACAP_OPEN_CHANNEL: return (kesmacap_fn)openChannel;
-        case KESMACAP_STOP_CHANNEL: return (kesmacap_fn)stopChannel;
-        case KESMACAP_SET_CHANNEL_FLAG: return (kesmacap_fn)setFlag;
-        case KESMACAP_CLOSE_CHANNEL: return (kesmacap_fn)closeChannel;
-        case KESMACAP_GET_CHANNEL_EVENT: return (kesmacap_fn)getEvent;
-        case KESMACAP_SET_CHANNEL_PIXEL_BYTES: return (kesmacap_fn)setBytes;
-        case KESMACAP_SET_CHANNEL_MODE: return (kesmacap_fn)setMode;
-        case KESMACAP_GET_CHANNEL_FRAME: return (kesmacap_fn)getFrame;
-        case KESMACAP_START_CHANNEL: return (kesmacap_fn)startChannel;
-        case KESMACAP_QUERY_CHANNEL_STATE: return (kesmacap_fn)queryState;
-        case KESMACAP_SAVE_CHANNEL_PICTURE: return (kesmacap_fn)save;
-        default: return NULL;
+        case KESMACAP_OPEN_CHANNEL:
+            return (kesmacap_fn)openChannel;
+        case KESMACAP_STOP_CHANNEL:
+            return (kesmacap_fn)stopChannel;
+        case KESMACAP_SET_CHANNEL_FLAG:
+            return (kesmacap_fn)setFlag;
+        case KESMACAP_CLOSE_CHANNEL:
+            return (kesmacap_fn)closeChannel;
+        case KESMACAP_GET_CHANNEL_EVENT:
+            return (kesmacap_fn)getEvent;
+        case KESMACAP_SET_CHANNEL_PIXEL_BYTES:
+            return (kesmacap_fn)setBytes;
+        case KESMACAP_SET_CHANNEL_MODE:
+            return (kesmacap_fn)setMode;
+        case KESMACAP_GET_CHANNEL_FRAME:
+            return (kesmacap_fn)getFrame;
+        case KESMACAP_START_CHANNEL:
+            return (kesmacap_fn)startChannel;
+        case KESMACAP_QUERY_CHANNEL_STATE:
+            return (kesmacap_fn)queryState;
+        case KESMACAP_SAVE_CHANNEL_PICTURE:
+            return (kesmacap_fn)save;
+        default:
+            return NULL;
     }
 }
