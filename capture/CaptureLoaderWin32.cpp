@@ -7,6 +7,7 @@
 
 #include "capture/CallOperation.h"
 #include "capture/CaptureLibrary.h"
+#include "platform/WideText.h"
 
 const char* const CaptureLibrary::FileName = "kesmacap.dll";
 
@@ -15,18 +16,6 @@ namespace {
 std::string utf8(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return {text.begin(), text.end()};
-}
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                        nullptr);
-    return out;
 }
 
 std::string describeError(DWORD code) {
@@ -39,7 +28,7 @@ std::string describeError(DWORD code) {
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
         text.pop_back();
     }
-    return "error " + std::to_string(code) + (text.empty() ? "" : " (" + utf8(text) + ")");
+    return "error " + std::to_string(code) + (text.empty() ? "" : " (" + Utf8(text) + ")");
 }
 
 std::filesystem::path executableDirectory() {

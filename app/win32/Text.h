@@ -1,12 +1,12 @@
-// UTF-8 and the ANSI code page to and from the UTF-16 of the Win32 API.
+// The ANSI code page from the UTF-16 of the Win32 API; UTF-8 comes with it.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-std::wstring Widen(std::string_view utf8);
-std::string Utf8(std::wstring_view text);
+#include "platform/WideText.h"
+
 // The text in the ANSI code page, or nothing when a character has no exact
 // form there (no best-fit look-alikes: a mangled file name is never used).
 std::optional<std::string> ToAnsi(std::wstring_view text);

@@ -1,6 +1,7 @@
 #include "app/win32/Unit1.h"
 
 #include <exception>
+#include <utility>
 
 #include "app/ChannelCommands.h"
 #include "app/Design.h"
@@ -147,24 +148,16 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void TForm1::command(WORD id) {
-    switch (id) {
-        case QUADVIEW_ID_N2:
-            Guard(window_, [this] { N2Click(); });
-            break;
-        case QUADVIEW_ID_N3:
-            Guard(window_, [this] { N3Click(); });
-            break;
-        case QUADVIEW_ID_N5:
-            Guard(window_, [this] { N5Click(); });
-            break;
-        case QUADVIEW_ID_N6:
-            Guard(window_, [this] { N6Click(); });
-            break;
-        case QUADVIEW_ID_N8:
-            Guard(window_, [this] { N8Click(); });
-            break;
-        default:
-            break;  // "瀏覽" (N9) does nothing
+    // "瀏覽" (N9) has no handler: choosing it does nothing.
+    static constexpr std::pair<WORD, void (TForm1::*)()> Handlers[] = {{QUADVIEW_ID_N2, &TForm1::N2Click},
+                                                                       {QUADVIEW_ID_N3, &TForm1::N3Click},
+                                                                       {QUADVIEW_ID_N5, &TForm1::N5Click},
+                                                                       {QUADVIEW_ID_N6, &TForm1::N6Click},
+                                                                       {QUADVIEW_ID_N8, &TForm1::N8Click}};
+    for (const auto& [handled, handler] : Handlers) {
+        if (handled == id) {
+            Guard(window_, [this, handler = handler] { (this->*handler)(); });
+        }
     }
 }
 

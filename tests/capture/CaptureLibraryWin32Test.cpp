@@ -146,6 +146,9 @@ TEST(CaptureBindingWin32, LibraryInTheCurrentDirectoryOnlyIsNeverLoaded) {
     const fs::path root = fs::temp_directory_path() / ("planting-" + std::to_string(GetCurrentProcessId()));
     const fs::path planted = root / "planted";
     const fs::path program = root / "program";
+    // Wine reuses process ids: a folder of an earlier run may be there.
+    std::error_code stale;
+    fs::remove_all(root, stale);
     fs::create_directories(planted);
     fs::create_directories(program);
     fs::copy_file(LibraryFile("kesmacap"), planted / CaptureLibrary::FileName);

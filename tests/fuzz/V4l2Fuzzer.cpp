@@ -41,7 +41,7 @@ FakeDeviceSpec specFrom(FuzzedDataProvider& in) {
     spec.failingRequest = Requests[in.ConsumeIntegralInRange<std::size_t>(0, Requests.size() - 1)];
     spec.failingError = Errors[in.ConsumeIntegralInRange<std::size_t>(0, Errors.size() - 1)];
     spec.mmapFails = in.ConsumeIntegralInRange(0, 7) == 0;
-    // The fake allocates what the spec asks for: keep that within reason.
+    // The fake allocates what the device settings ask for: keep that within reason.
     const std::size_t line = spec.bytesPerLine != 0 ? spec.bytesPerLine : std::size_t{spec.width} * 3;
     if (spec.sizeImage == 0 && line * spec.height > MaxBufferBytes) {
         spec.sizeImage = MaxBufferBytes;

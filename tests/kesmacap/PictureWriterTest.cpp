@@ -24,6 +24,8 @@ class TempFolder {
     TempFolder()
         : path_(fs::temp_directory_path() / ("kesmacap-test-" + std::to_string(testing_support::ProcessId()) +
                                              "-" + std::to_string(counter_++))) {
+        // Process ids come back (under Wine often): start from an empty folder.
+        fs::remove_all(path_);
         fs::create_directories(path_);
     }
     ~TempFolder() { fs::remove_all(path_); }

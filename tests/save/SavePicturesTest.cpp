@@ -111,6 +111,7 @@ class RealCardSave : public ::testing::Test {
         }
         folder_ =
             fs::temp_directory_path() / ("quadview-save-" + std::to_string(testing_support::ProcessId()));
+        fs::remove_all(folder_);  // a folder an earlier process of this id left
         fs::create_directories(folder_);
     }
     void TearDown() override {

@@ -29,7 +29,8 @@ constexpr bool CompareResidentMemory = true;
 
 int countFrom(const char* variable, int fallback) {
     const char* const text = std::getenv(variable);
-    return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback;
+    const int count = text != nullptr ? std::atoi(text) : 0;
+    return count > 0 ? count : fallback;
 }
 
 // ASan keeps freed memory in quarantine, which would read as growth here.
@@ -192,6 +193,14 @@ TEST_F(Soak, ExitWhileTheSaveDialogIsOpenOrAPictureIsWrittenLosesNothing) {
     };
     for (const bool closeBox : {false, true}) {
         const std::string way = closeBox ? "close box" : "F2";
+        // Sent to the frame, whichever window has the focus.
+        const auto askToLeave = [closeBox](const std::string& form) {
+            if (closeBox) {
+                closeWindow(form);
+            } else {
+                std::system(("xdotool key --window " + form + " F2").c_str());
+            }
+        };
         fs::remove_all(pictures);
         fs::create_directories(pictures);
         auto viewer = start(binaries(), "0");
@@ -202,11 +211,7 @@ TEST_F(Soak, ExitWhileTheSaveDialogIsOpenOrAPictureIsWrittenLosesNothing) {
         // the viewer waits for it; a close request may end it. Either way no file.
         std::string dialog = openSaveDialog(form);
         ASSERT_FALSE(dialog.empty()) << way << ": no save dialog";
-        if (closeBox) {
-            closeWindow(form);
-        } else {
-            std::system(("xdotool key --window " + form + " F2").c_str());
-        }
+        askToLeave(form);
         if (!viewer->wait(1s)) {
             cancel(dialog);
             pressKeys(form, "F2");
@@ -227,11 +232,7 @@ TEST_F(Soak, ExitWhileTheSaveDialogIsOpenOrAPictureIsWrittenLosesNothing) {
         ASSERT_EQ(std::system(
                       ("xdotool type --window " + dialog + " '" + name + "' && xdotool key Return").c_str()),
                   0);
-        if (closeBox) {
-            closeWindow(again);
-        } else {
-            std::system(("xdotool key --window " + again + " F2").c_str());
-        }
+        askToLeave(again);
         if (!viewer->wait(2s)) {
             cancel(dialog);
             pressKeys(again, "F2");

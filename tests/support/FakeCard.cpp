@@ -154,7 +154,7 @@ std::int32_t FakeCard::getChannelEvent(ChannelIndex channel, kesmacap_event* eve
     if (channel >= ChannelCount) {
         return 22;
     }
-    *event = eventReplaced_[channel] ? eventOverride_[channel] : events_[channel].native();
+    *event = eventOverride_[channel].value_or(events_[channel].native());
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -36,10 +37,7 @@ class FakeCard {
     void signal(ChannelIndex channel) const;
     bool isSignalled(ChannelIndex channel) const;
     // GetChannelEvent hands out this value instead of the channel's event.
-    void replaceEvent(ChannelIndex channel, kesmacap_event event) {
-        eventReplaced_[channel] = true;
-        eventOverride_[channel] = event;
-    }
+    void replaceEvent(ChannelIndex channel, kesmacap_event event) { eventOverride_[channel] = event; }
 
     // Frames fetched by other threads (the worker), in order, and by which threads.
     std::vector<ChannelIndex> fetchOrder() const;
@@ -83,8 +81,7 @@ class FakeCard {
 
     const std::thread::id owner_ = std::this_thread::get_id();
     std::array<TestEvent, ChannelCount> events_;
-    std::array<bool, ChannelCount> eventReplaced_{};
-    std::array<kesmacap_event, ChannelCount> eventOverride_{};
+    std::array<std::optional<kesmacap_event>, ChannelCount> eventOverride_{};
     std::array<std::int32_t, ChannelCount> saveResults_{};
     mutable std::mutex mutex_;
     std::condition_variable gateChanged_;

@@ -6,6 +6,7 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include "platform/WideText.h"
 #include "tests/support/ImageFiles.h"
 
 namespace testing_support {
@@ -13,13 +14,6 @@ namespace testing_support {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-std::wstring wide(const std::string& utf8) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring text(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
-    return text;
-}
 
 DecodedImage decode(const std::string& file, const GUID& container) {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -35,7 +29,7 @@ DecodedImage decode(const std::string& file, const GUID& container) {
         HRESULT result =
             CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
         if (SUCCEEDED(result)) {
-            result = factory->CreateDecoderFromFilename(wide(file).c_str(), nullptr, GENERIC_READ,
+            result = factory->CreateDecoderFromFilename(Widen(file).c_str(), nullptr, GENERIC_READ,
                                                         WICDecodeMetadataCacheOnDemand, &decoder);
         }
         if (SUCCEEDED(result)) {
