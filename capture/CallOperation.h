@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <type_traits>
 
-#if defined(_WIN32) && defined(__i386__)
+// 32-bit Windows; QUADVIEW_CALL_RESTORING_STACK also on 32-bit Linux, where
+// the thunk's own test runs when 32-bit Wine cannot.
+#if defined(__i386__) && (defined(_WIN32) || defined(QUADVIEW_CALL_RESTORING_STACK))
 
 // Pushes count 32-bit arguments right to left, calls function, and restores
 // the stack pointer from its own frame afterwards, so a __stdcall callee that

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "capture/CaptureLibrary.h"
+#include "capture/LibraryArchitecture.h"
 
 const char* const CaptureLibrary::FileName = "libkesmacap.so";
 
@@ -41,7 +42,12 @@ CaptureLibrary bindLoaded(void* handle, const std::string& source) {
 CaptureLibrary CaptureLibrary::loadFile(const std::filesystem::path& file) {
     void* const handle = open(file.c_str());
     if (handle == nullptr) {
-        throw CaptureLibraryError("cannot load the capture library " + file.string() + ": " + lastDlError());
+        const std::string error = lastDlError();
+        // dlopen's "wrong ELF class" does not say which side is which.
+        if (const auto mismatch = DescribeArchitectureMismatch(file, "quadview")) {
+            throw CaptureLibraryError(*mismatch);
+        }
+        throw CaptureLibraryError("cannot load the capture library " + file.string() + ": " + error);
     }
     return bindLoaded(handle, file.string());
 }

@@ -7,6 +7,7 @@
 
 #include "capture/CallOperation.h"
 #include "capture/CaptureLibrary.h"
+#include "capture/LibraryArchitecture.h"
 #include "platform/WideText.h"
 
 const char* const CaptureLibrary::FileName = "kesmacap.dll";
@@ -87,8 +88,13 @@ CaptureLibrary CaptureLibrary::loadFile(const std::filesystem::path& file) {
     // The module is never freed: the DLL may run threads of its own until the process ends.
     const HMODULE module = loadModule(file);
     if (module == nullptr) {
+        const DWORD error = GetLastError();
+        // ERROR_BAD_EXE_FORMAT alone does not say which side is which.
+        if (const auto mismatch = DescribeArchitectureMismatch(file, "quadview.exe")) {
+            throw CaptureLibraryError(*mismatch);
+        }
         throw CaptureLibraryError("cannot load the capture library " + utf8(file) + ": " +
-                                  describeError(GetLastError()));
+                                  describeError(error));
     }
     const auto lookup = [module](std::uint16_t ordinal) {
         return reinterpret_cast<kesmacap_fn>(

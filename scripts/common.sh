@@ -5,14 +5,21 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Compiler cache hits across clones in other folders (CI builds a fresh clone).
 export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
 
+# file: CPack's DEB generator runs dpkg-shlibdeps, which needs it.
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgtest-dev libturbojpeg0-dev libpng-dev
-                libbenchmark-dev libv4l-dev)
+                libbenchmark-dev libv4l-dev file)
 # A Traditional Chinese font for the menu, and an X server for machines without a display.
 DISPLAY_PACKAGES=(fonts-wqy-microhei xvfb xauth)
 TEST_PACKAGES=(xdotool dpkg-dev desktop-file-utils libx11-dev)
-# The 32-bit Windows build and its suites under Wine.
-WINDOWS_PACKAGES=(cmake ninja-build ccache g++-mingw-w64-i686-posix wine32:i386 wine fonts-wine googletest
-                  xvfb xauth xdotool imagemagick fonts-wqy-microhei procps unzip)
+# The 32-bit Windows build and its zip (cross-compiling needs no 32-bit support;
+# the suites are configured with it, so GoogleTest's source too).
+WINDOWS_BUILD_PACKAGES=(cmake ninja-build ccache g++-mingw-w64-i686-posix googletest)
+# Both Windows builds and the suites that run on every machine: the 64-bit ones
+# under 64-bit Wine, the 32-bit call thunk as a 32-bit Linux program under qemu.
+WINDOWS_PACKAGES=("${WINDOWS_BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64-posix wine64 fonts-wine
+                  xvfb xauth xdotool imagemagick fonts-wqy-microhei procps unzip g++-multilib qemu-user-static)
+# 32-bit Wine, installed only where the kernel runs 32-bit programs.
+WINDOWS32_PACKAGES=(wine32:i386 wine)
 
 as_root() {
     if [ "$(id -u)" -ne 0 ]; then
@@ -53,23 +60,64 @@ build_preset() {
     cmake --build --preset "$preset" "$@"
 }
 
-# A 32-bit Wine prefix inside the Windows build tree, made once.
-export WINEPREFIX="$ROOT/build-windows/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+# Whether this kernel runs 32-bit x86 programs (some are built without it).
+# QUADVIEW_NO_32BIT=1 answers no, so that the fallback can be tried anywhere.
+kernel_runs_32bit() {
+    if [ "${QUADVIEW_NO_32BIT:-0}" = 1 ]; then
+        return 1
+    fi
+    local probe
+    probe="$(mktemp -d)"
+    # exit(0) in three instructions, assembled and linked by binutils alone.
+    printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' >"$probe/probe.s"
+    local status=0
+    { as --32 -o "$probe/probe.o" "$probe/probe.s" && ld -m elf_i386 -o "$probe/probe" "$probe/probe.o" &&
+        "$probe/probe"; } 2>/dev/null || status=1
+    rm -rf "$probe"
+    return $status
+}
+
+# Which Wine the next prefix and suites use: 32-bit through the wine wrapper,
+# or 64-bit through its own loader (the wrapper tries the 32-bit one first).
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+use_wine32() {
+    export WINEPREFIX="$ROOT/build-windows/wineprefix" WINEARCH=win32 WINE=wine WINESERVER=wineserver
+}
+use_wine64() {
+    export WINEPREFIX="$ROOT/build-windows64/wineprefix" WINEARCH=win64 WINE=/usr/lib/wine/wine64 \
+           WINESERVER=/usr/lib/wine/wineserver64
+}
+
+# A Wine prefix for the chosen Wine inside its build tree, made once.
 ensure_wine_prefix() {
     if [ -f "$WINEPREFIX/system.reg" ]; then
         return
     fi
-    echo "Making a Wine prefix in $WINEPREFIX"
+    echo "Making a $WINEARCH Wine prefix in $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
-    wineboot -u >/dev/null 2>&1
+    "$WINE" wineboot -u >/dev/null 2>&1
     # Wine's fonts, and a Traditional Chinese one linked behind its menu and dialog fonts.
     cp /usr/share/wine/fonts/*.ttf /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINEPREFIX/drive_c/windows/Fonts/"
     local face
     for face in Tahoma "MS Shell Dlg" "MS Sans Serif"; do
-        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+        "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
             /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
     done
-    wineserver -w
+    "$WINESERVER" -w
+}
+
+# A simulated kesmacap.dll exports the eleven ordinals and no name but kesmacap_abi.
+# Usage: check_dll_exports DLL OBJDUMP
+check_dll_exports() {
+    local exports names ordinals
+    exports="$("$2" -p "$1")"
+    names="$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$exports" | sed 1d | awk 'NF {print $NF}')"
+    ordinals="$(grep -cE '^\s+\[ *[0-9]+\] \+base\[ *(10|11|12|19|23|27|42|44|45|51|57)\]' <<<"$exports" || true)"
+    if [ "$names" != kesmacap_abi ] || [ "$ordinals" != 11 ]; then
+        echo "FAILED: $1 exports the names [$names] and $ordinals of the eleven ordinals" >&2
+        return 1
+    fi
+    echo "$1: the eleven ordinals, and kesmacap_abi by name"
 }
 
 # dist/quadview-<version>-win32.zip from the windows build.

@@ -1,27 +1,40 @@
 #!/usr/bin/env bash
 # The real quadview.exe under Wine, with a simulated kesmacap.dll beside it,
-# driven by keys on a private X server. Usage: windows-acceptance.sh DIR DLL
-# (DIR: build-windows/bin or an unpacked zip; DLL: kesmacap.dll or
-# kesmacap_stdcall.dll from DIR). Needs Xvfb,
-# xdotool and ImageMagick; runs under xvfb-run when no display is set.
+# driven by keys on a private X server.
+# Usage: windows-acceptance.sh DIR DLL [OTHER_ARCHITECTURE_DLL]
+# (DIR: build-windows/bin, build-windows64/bin or an unpacked zip; DLL:
+# kesmacap.dll or kesmacap_stdcall.dll from DIR; OTHER_ARCHITECTURE_DLL: a
+# kesmacap.dll that this quadview.exe must refuse). $WINE and $WINESERVER
+# choose the Wine (default: the wine wrapper). Needs Xvfb, xdotool and
+# ImageMagick; runs under xvfb-run when no display is set.
 set -euo pipefail
 bin="$(cd "$1" && pwd)"
 dll="$2"
+other="${3:-}"
+WINE="${WINE:-wine}" WINESERVER="${WINESERVER:-wineserver}"
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
 work="$(mktemp -d)"
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+# Screenshots, when asked for, also of a failed run.
+finish() {
+    "$WINESERVER" -k 2>/dev/null || true
+    if [ -n "${QUADVIEW_SCREENSHOTS:-}" ]; then
+        mkdir -p "$QUADVIEW_SCREENSHOTS" && cp "$work"/*.png "$QUADVIEW_SCREENSHOTS/" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap finish EXIT
 mkdir "$work/program" "$work/empty" "$work/pictures"
 cp "$bin/quadview.exe" "$work/program/"
 cp "$bin/$dll" "$work/program/kesmacap.dll"
 cp "$bin/quadview.exe" "$work/empty/"
 
-fail() { echo "FAILED ($dll): $*" >&2; exit 1; }
+fail() { import -window root "$work/failed.png" 2>/dev/null || true; echo "FAILED ($dll): $*" >&2; exit 1; }
 step() { echo "--- $*"; }
 
 start() {
-    (cd "$work" && exec wine "$1/quadview.exe" 2>"$work/stderr.txt") &
+    (cd "$work" && exec "$WINE" "$1/quadview.exe" 2>"$work/stderr.txt") &
     viewer=$!
 }
 # Waits until the viewer has ended and checks its status.
@@ -52,11 +65,14 @@ channel_at() {
     else echo "?($r,$g,$b)"; fi
 }
 # Tiled: Camera4 top left, Camera2 top right, Camera3 bottom left, Camera1 bottom right.
+# Each point lies right of its picture's "CH" caption, where neither text nor
+# the moving bar ever passes, only the channel's colour.
 quadrants() {
-    local x y w h
+    local x y w h left right top bottom
     eval "$(xdotool getwindowgeometry --shell "$form")"
     x=$X y=$Y w=$WIDTH h=$HEIGHT
-    echo "$(channel_at $((x + w / 4)) $((y + h * 3 / 8)))$(channel_at $((x + w * 3 / 4)) $((y + h * 3 / 8)))$(channel_at $((x + w / 4)) $((y + h * 7 / 8)))$(channel_at $((x + w * 3 / 4)) $((y + h * 7 / 8)))"
+    left=$((x + w * 38 / 100)) right=$((x + w * 88 / 100)) top=$((y + h * 17 / 100)) bottom=$((y + h * 65 / 100))
+    echo "$(channel_at $left $top)$(channel_at $right $top)$(channel_at $left $bottom)$(channel_at $right $bottom)"
 }
 threads() { ls "/proc/$(pgrep -f 'quadview.exe' | head -1)/task" | wc -l; }
 
@@ -123,7 +139,22 @@ focus "$box"
 key Return
 expect_exit 1
 grep -q 'kesmacap.dll' "$work/stderr.txt" || fail "the message does not name kesmacap.dll: $(cat "$work/stderr.txt")"
-if [ -n "${QUADVIEW_SCREENSHOTS:-}" ]; then
-    mkdir -p "$QUADVIEW_SCREENSHOTS" && cp "$work"/*.png "$QUADVIEW_SCREENSHOTS/"
+if [ -n "$other" ]; then
+    step "a kesmacap.dll of the other architecture: a message saying so, exit status 1"
+    [ -f "$other" ] || fail "no kesmacap.dll of the other architecture at $other: build the other Windows preset"
+    mkdir "$work/other"
+    cp "$bin/quadview.exe" "$work/other/"
+    cp "$other" "$work/other/kesmacap.dll"
+    start "$work/other"
+    box="$(timeout 20 xdotool search --sync --name '^quadview$' | head -1)" || fail "no message box"
+    sleep 0.5
+    import -window root "$work/architecture.png"
+    focus "$box"
+    key Return
+    expect_exit 1
+    said="$(grep -oE 'kesmacap.dll is a (32|64)-bit library and this quadview.exe is (32|64)-bit: use the (32|64)-bit quadview' \
+            "$work/stderr.txt")" || fail "the message does not name the architectures: $(cat "$work/stderr.txt")"
+    read -r library program <<<"$(grep -oE '[0-9]+-bit' <<<"$said" | head -2 | tr '\n' ' ')"
+    [ "$library" != "$program" ] || fail "the message gives one word size for both: $said"
 fi
 echo "passed ($dll)"
