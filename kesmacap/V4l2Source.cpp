@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 namespace kesmacap {
 
@@ -41,6 +42,7 @@ V4l2Source::~V4l2Source() {
     thread_.join();
     for (Device& device : state_) {
         stopStreamingLocked(device);
+        releaseBuffersLocked(device);
         if (device.fd >= 0) {
             system_->close(device.fd);
         }
@@ -93,26 +95,77 @@ std::int32_t V4l2Source::open(int channel) {
         format.fmt.pix.height == 0 || bytesPerLine < packedLine) {
         return fail(EINVAL);
     }
+    setFastestFrameRate(fd, format.fmt.pix);
     const std::lock_guard lock(mutex_);
     Device& device = state_[channel];
     device.fd = fd;
+    device.lost = 0;
     device.width = static_cast<int>(format.fmt.pix.width);
     device.height = static_cast<int>(format.fmt.pix.height);
     device.bytesPerLine = bytesPerLine;
     return 0;
 }
 
-void V4l2Source::close(int channel) {
-    {
-        const std::lock_guard lock(mutex_);
-        Device& device = state_[channel];
-        stopStreamingLocked(device);
-        if (device.fd >= 0) {
-            system_->close(device.fd);
-            device.fd = -1;
+// Devices keep whatever rate they had unless they offer rate control; a
+// driver's default is often far below what it can do (vivid: 5 of 25 fps).
+void V4l2Source::setFastestFrameRate(int fd, const v4l2_pix_format& format) const {
+    v4l2_streamparm parameters{};
+    parameters.type = CaptureType;
+    if (system_->ioctl(fd, VIDIOC_G_PARM, &parameters) != 0 ||
+        (parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) == 0) {
+        return;
+    }
+    const auto shorter = [](const v4l2_fract& a, const v4l2_fract& b) {
+        return std::uint64_t{a.numerator} * b.denominator < std::uint64_t{b.numerator} * a.denominator;
+    };
+    std::optional<v4l2_fract> fastest;
+    constexpr std::uint32_t MostIntervals = 256;
+    for (std::uint32_t index = 0; index < MostIntervals; ++index) {
+        v4l2_frmivalenum interval{};
+        interval.index = index;
+        interval.pixel_format = format.pixelformat;
+        interval.width = format.width;
+        interval.height = format.height;
+        if (system_->ioctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) {
+            break;
+        }
+        // Stepwise and continuous ranges come as one entry; their fastest is the minimum.
+        const bool discrete = interval.type == V4L2_FRMIVAL_TYPE_DISCRETE;
+        const v4l2_fract candidate = discrete ? interval.discrete : interval.stepwise.min;
+        if (candidate.numerator != 0 && candidate.denominator != 0 &&
+            (!fastest || shorter(candidate, *fastest))) {
+            fastest = candidate;
+        }
+        if (!discrete) {
+            break;
         }
     }
-    wake();  // the capture thread drops the descriptor from its wait
+    if (fastest) {
+        parameters.parm.capture.timeperframe = *fastest;
+        // A refusal leaves the device at its own rate, which still works.
+        system_->ioctl(fd, VIDIOC_S_PARM, &parameters);
+    }
+}
+
+void V4l2Source::close(int channel) {
+    wake();  // the capture thread drops a stopped descriptor from its wait
+    std::unique_lock lock(mutex_);
+    Device& device = state_[channel];
+    stopStreamingLocked(device);
+    if (device.fd < 0) {
+        return;
+    }
+    waitUntilUnwatchedLocked(lock, device.fd);
+    releaseBuffersLocked(device);
+    system_->close(device.fd);
+    device.fd = -1;
+    device.lost = 0;
+}
+
+void V4l2Source::waitUntilUnwatchedLocked(std::unique_lock<std::mutex>& lock, int fd) {
+    wake();
+    watchChanged_.wait(lock,
+                       [&] { return std::find(watched_.begin(), watched_.end(), fd) == watched_.end(); });
 }
 
 std::int32_t V4l2Source::start(int channel) {
@@ -137,9 +190,42 @@ std::int32_t V4l2Source::startStreamingLocked(Device& device) {
     if (device.fd < 0) {
         return EBADF;
     }
+    if (device.lost != 0) {
+        return device.lost;
+    }
     if (device.streaming) {
         return 0;
     }
+    if (device.buffers.empty()) {
+        if (const std::int32_t error = requestBuffersLocked(device); error != 0) {
+            return error;
+        }
+    }
+    // Every buffer is the application's after a stop (STREAMOFF hands queued ones back).
+    for (std::uint32_t index = 0; index < device.buffers.size(); ++index) {
+        v4l2_buffer buffer{};
+        buffer.type = CaptureType;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        buffer.index = index;
+        if (system_->ioctl(device.fd, VIDIOC_QBUF, &buffer) != 0) {
+            const std::int32_t error = errno;
+            v4l2_buf_type type = CaptureType;
+            system_->ioctl(device.fd, VIDIOC_STREAMOFF, &type);  // takes back those already queued
+            return error;
+        }
+    }
+    v4l2_buf_type type = CaptureType;
+    if (system_->ioctl(device.fd, VIDIOC_STREAMON, &type) != 0) {
+        const std::int32_t error = errno;
+        system_->ioctl(device.fd, VIDIOC_STREAMOFF, &type);
+        return error;
+    }
+    device.streaming = true;
+    ++device.session;
+    return 0;
+}
+
+std::int32_t V4l2Source::requestBuffersLocked(Device& device) {
     v4l2_requestbuffers request{};
     request.count = BufferCount;
     request.type = CaptureType;
@@ -150,37 +236,26 @@ std::int32_t V4l2Source::startStreamingLocked(Device& device) {
     if (request.count == 0) {
         return ENOMEM;
     }
-    std::int32_t error = 0;
-    for (unsigned index = 0; index < request.count && error == 0; ++index) {
+    for (unsigned index = 0; index < request.count; ++index) {
         v4l2_buffer buffer{};
         buffer.type = CaptureType;
         buffer.memory = V4L2_MEMORY_MMAP;
         buffer.index = index;
         if (system_->ioctl(device.fd, VIDIOC_QUERYBUF, &buffer) != 0) {
-            error = errno;
-            break;
+            const std::int32_t error = errno;
+            releaseBuffersLocked(device);
+            return error;
         }
         void* const address =
             system_->mmap(buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, device.fd, buffer.m.offset);
         if (address == MAP_FAILED) {
-            error = errno;
-            break;
+            const std::int32_t error = errno;
+            releaseBuffersLocked(device);
+            return error;
         }
         device.buffers.push_back({address, buffer.length});
-        if (system_->ioctl(device.fd, VIDIOC_QBUF, &buffer) != 0) {
-            error = errno;
-        }
     }
-    v4l2_buf_type type = CaptureType;
-    if (error == 0 && system_->ioctl(device.fd, VIDIOC_STREAMON, &type) != 0) {
-        error = errno;
-    }
-    device.streaming = true;  // so that a failure below releases what was set up
-    ++device.session;
-    if (error != 0) {
-        stopStreamingLocked(device);
-    }
-    return error;
+    return 0;
 }
 
 void V4l2Source::stopStreamingLocked(Device& device) {
@@ -189,6 +264,14 @@ void V4l2Source::stopStreamingLocked(Device& device) {
     }
     v4l2_buf_type type = CaptureType;
     system_->ioctl(device.fd, VIDIOC_STREAMOFF, &type);
+    device.streaming = false;
+}
+
+// Only with nothing watching the descriptor any more, or about to close it.
+void V4l2Source::releaseBuffersLocked(Device& device) {
+    if (device.fd < 0) {
+        return;
+    }
     for (const Mapping& mapping : device.buffers) {
         system_->munmap(mapping.address, mapping.length);
     }
@@ -198,7 +281,6 @@ void V4l2Source::stopStreamingLocked(Device& device) {
     release.type = CaptureType;
     release.memory = V4L2_MEMORY_MMAP;
     system_->ioctl(device.fd, VIDIOC_REQBUFS, &release);
-    device.streaming = false;
 }
 
 void V4l2Source::copyFrame(int channel, const Device& device, const Mapping& buffer, std::size_t bytesUsed) {
@@ -219,23 +301,19 @@ void V4l2Source::copyFrame(int channel, const Device& device, const Mapping& buf
     target.publish(columns, rows);
 }
 
-bool V4l2Source::takeFramesLocked(int channel) {
+int V4l2Source::takeFrameLocked(int channel) {
     Device& device = state_[channel];
-    while (true) {
-        v4l2_buffer buffer{};
-        buffer.type = CaptureType;
-        buffer.memory = V4L2_MEMORY_MMAP;
-        if (system_->ioctl(device.fd, VIDIOC_DQBUF, &buffer) != 0) {
-            // EAGAIN: nothing (more) ready. Anything else: the device is gone or broken.
-            return errno == EAGAIN || errno == EINTR;
-        }
-        if (buffer.index < device.buffers.size() && (buffer.flags & V4L2_BUF_FLAG_ERROR) == 0) {
-            copyFrame(channel, device, device.buffers[buffer.index], buffer.bytesused);
-        }
-        if (system_->ioctl(device.fd, VIDIOC_QBUF, &buffer) != 0) {
-            return false;
-        }
+    v4l2_buffer buffer{};
+    buffer.type = CaptureType;
+    buffer.memory = V4L2_MEMORY_MMAP;
+    if (system_->ioctl(device.fd, VIDIOC_DQBUF, &buffer) != 0) {
+        // EAGAIN: a spurious readiness. Anything else: the device is gone or broken.
+        return errno == EAGAIN || errno == EINTR ? 0 : errno;
     }
+    if (buffer.index < device.buffers.size() && (buffer.flags & V4L2_BUF_FLAG_ERROR) == 0) {
+        copyFrame(channel, device, device.buffers[buffer.index], buffer.bytesused);
+    }
+    return system_->ioctl(device.fd, VIDIOC_QBUF, &buffer) == 0 ? 0 : errno;
 }
 
 void V4l2Source::run() {
@@ -253,13 +331,16 @@ void V4l2Source::run() {
             if (quit_) {
                 return;
             }
+            watched_.clear();
             for (int channel = 0; channel < ChannelCount; ++channel) {
                 if (state_[channel].streaming) {
                     waits.push_back(pollfd{state_[channel].fd, POLLIN, 0});
                     waiting.push_back({channel, state_[channel].session});
+                    watched_.push_back(state_[channel].fd);
                 }
             }
         }
+        watchChanged_.notify_all();
         if (system_->poll(waits.data(), waits.size(), -1) < 0) {
             if (errno != EINTR) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -278,10 +359,15 @@ void V4l2Source::run() {
             if (waits[i].revents == 0 || !device.streaming || device.session != waiting[i - 1].session) {
                 continue;
             }
-            const bool failed = (waits[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-            if (failed || !takeFramesLocked(channel)) {
+            // A node that went away hangs up; a streaming queue in error says POLLERR.
+            const short revents = waits[i].revents;
+            const int failure = (revents & (POLLHUP | POLLNVAL)) != 0 ? ENODEV
+                                : (revents & POLLERR) != 0            ? EIO
+                                                                      : takeFrameLocked(channel);
+            if (failure != 0) {
                 // Unplugged or broken: the channel stops and keeps its last picture.
                 stopStreamingLocked(device);
+                device.lost = failure;
                 channels_[channel].markStopped(nullptr);
             }
         }

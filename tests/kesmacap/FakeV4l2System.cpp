@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace testing_support {
 
@@ -75,6 +77,9 @@ void FakeV4l2System::fail(const std::string& path, int error) {
     const std::lock_guard lock(mutex_);
     Device* const device = byPath(path);
     device->failure = error;
+    if (error == ENODEV) {
+        device->streaming = false;  // the driver stops the queue as it unregisters the node
+    }
     setReady(*device, true);
 }
 
@@ -88,6 +93,22 @@ void FakeV4l2System::spuriousWakeUp(const std::string& path) {
 bool FakeV4l2System::isStreaming(const std::string& path) const {
     const std::lock_guard lock(mutex_);
     return byPath(path)->streaming;
+}
+
+bool FakeV4l2System::isCapturing(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    const Device* const device = byPath(path);
+    return device->streaming || device->readMode;
+}
+
+int FakeV4l2System::emptyDequeues(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    return byPath(path)->emptyDequeues;
+}
+
+v4l2_fract FakeV4l2System::frameInterval(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    return byPath(path)->interval;
 }
 
 bool FakeV4l2System::isOpen(const std::string& path) const {
@@ -148,9 +169,14 @@ int FakeV4l2System::close(int fd) {
     if (device == nullptr) {
         return failWith(EBADF);
     }
+    // The last reference to the file goes: the queue, its buffers and any read mode with it.
     ::close(device->fd);
     device->fd = -1;
     device->streaming = false;
+    device->readMode = false;
+    device->buffers.clear();
+    device->queued.clear();
+    device->filled.clear();
     return 0;
 }
 
@@ -163,74 +189,141 @@ int FakeV4l2System::ioctl(int fd, unsigned long request, void* argument) {
     if (device->spec.failingRequest != 0 && request == device->spec.failingRequest) {
         return failWith(device->spec.failingError);
     }
+    if (device->failure == ENODEV) {
+        return failWith(ENODEV);  // unplugged: the node answers nothing any more
+    }
+    return this->request(*device, request, argument);
+}
+
+// The kernel's video buffer layer, as far as the back end meets it.
+int FakeV4l2System::request(Device& device, unsigned long request, void* argument) {
     switch (request) {
         case VIDIOC_QUERYCAP: {
             auto* const capability = static_cast<v4l2_capability*>(argument);
             const std::uint32_t caps =
-                device->spec.capture ? V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING : V4L2_CAP_META_CAPTURE;
+                device.spec.capture ? V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING : V4L2_CAP_META_CAPTURE;
             capability->capabilities = caps | V4L2_CAP_DEVICE_CAPS;
             capability->device_caps = caps;
             return 0;
         }
         case VIDIOC_S_FMT: {
             auto& pix = static_cast<v4l2_format*>(argument)->fmt.pix;
-            pix.width = device->spec.width;
-            pix.height = device->spec.height;
-            pix.pixelformat = device->spec.pixelFormat;
-            pix.bytesperline = device->spec.bytesPerLine;
+            pix.width = device.spec.width;
+            pix.height = device.spec.height;
+            pix.pixelformat = device.spec.pixelFormat;
+            pix.bytesperline = device.spec.bytesPerLine;
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMEINTERVALS: {
+            auto* const interval = static_cast<v4l2_frmivalenum*>(argument);
+            const auto& offered = device.spec.frameIntervals;
+            if (offered.empty()) {
+                return failWith(ENOTTY);
+            }
+            if (interval->pixel_format != device.spec.pixelFormat || interval->width != device.spec.width ||
+                interval->height != device.spec.height) {
+                return failWith(EINVAL);
+            }
+            if (device.spec.stepwiseIntervals && interval->index == 0 && offered.size() == 2) {
+                interval->type = V4L2_FRMIVAL_TYPE_STEPWISE;
+                interval->stepwise.min = offered[0];
+                interval->stepwise.max = offered[1];
+                interval->stepwise.step = v4l2_fract{1, offered[0].denominator};
+                return 0;
+            }
+            if (device.spec.stepwiseIntervals || interval->index >= offered.size()) {
+                return failWith(EINVAL);
+            }
+            interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+            interval->discrete = offered[interval->index];
+            return 0;
+        }
+        case VIDIOC_G_PARM:
+        case VIDIOC_S_PARM: {
+            if (device.spec.frameIntervals.empty()) {
+                return failWith(ENOTTY);
+            }
+            auto& capture = static_cast<v4l2_streamparm*>(argument)->parm.capture;
+            if (request == VIDIOC_S_PARM) {
+                device.interval = capture.timeperframe;
+            }
+            capture.capability = V4L2_CAP_TIMEPERFRAME;
+            capture.timeperframe = device.interval;
             return 0;
         }
         case VIDIOC_REQBUFS: {
             auto* const request = static_cast<v4l2_requestbuffers*>(argument);
-            device->queued.clear();
-            device->filled.clear();
+            if (device.readMode || device.streaming) {
+                return failWith(EBUSY);  // "file io in progress", or streaming
+            }
+            device.queued.clear();
+            device.filled.clear();
             const std::size_t length =
-                device->spec.sizeImage != 0 ? device->spec.sizeImage : frameBytes(*device);
-            device->buffers.assign(request->count, std::vector<std::uint8_t>(length));
+                device.spec.sizeImage != 0 ? device.spec.sizeImage : frameBytes(device);
+            device.buffers.assign(request->count, std::vector<std::uint8_t>(length));
+            if (device.buffers.empty() && device.pollers > 0) {
+                device.readMode = true;  // a poll woken now finds a queue without buffers
+            }
             return 0;
         }
         case VIDIOC_QUERYBUF: {
             auto* const buffer = static_cast<v4l2_buffer*>(argument);
-            if (buffer->index >= device->buffers.size()) {
+            if (buffer->index >= device.buffers.size()) {
                 return failWith(EINVAL);
             }
-            buffer->length = static_cast<std::uint32_t>(device->buffers[buffer->index].size());
+            buffer->length = static_cast<std::uint32_t>(device.buffers[buffer->index].size());
             buffer->m.offset = static_cast<std::uint32_t>(buffer->index * OffsetStep);
             return 0;
         }
         case VIDIOC_QBUF: {
             const auto* const buffer = static_cast<v4l2_buffer*>(argument);
-            if (buffer->index >= device->buffers.size() ||
-                std::count(device->queued.begin(), device->queued.end(), buffer->index) != 0) {
+            if (device.readMode) {
+                return failWith(EBUSY);
+            }
+            if (buffer->index >= device.buffers.size() ||
+                std::count(device.queued.begin(), device.queued.end(), buffer->index) != 0) {
                 return failWith(EINVAL);
             }
-            device->queued.push_back(buffer->index);
+            device.queued.push_back(buffer->index);
             return 0;
         }
         case VIDIOC_DQBUF: {
             auto* const buffer = static_cast<v4l2_buffer*>(argument);
-            if (device->failure != 0) {
-                return failWith(device->failure);
+            if (device.failure != 0) {
+                return failWith(device.failure);
             }
-            if (device->spurious || device->filled.empty()) {
-                device->spurious = false;
-                setReady(*device, !device->filled.empty());
+            if (!device.streaming) {
+                return failWith(EINVAL);
+            }
+            if (device.spurious || device.filled.empty()) {
+                device.spurious = false;
+                ++device.emptyDequeues;
+                setReady(device, !device.filled.empty());
                 return failWith(EAGAIN);
             }
-            buffer->index = device->filled.front();
-            buffer->bytesused = device->spec.bytesUsed != 0 ? device->spec.bytesUsed
-                                                            : static_cast<std::uint32_t>(frameBytes(*device));
+            buffer->index = device.filled.front();
+            buffer->bytesused = device.spec.bytesUsed != 0 ? device.spec.bytesUsed
+                                                           : static_cast<std::uint32_t>(frameBytes(device));
             buffer->flags = 0;
-            device->filled.pop_front();
-            setReady(*device, !device->filled.empty());
+            device.filled.pop_front();
+            setReady(device, !device.filled.empty());
             return 0;
         }
         case VIDIOC_STREAMON:
-            device->streaming = true;
+            if (device.readMode) {
+                return failWith(EBUSY);
+            }
+            if (device.buffers.empty()) {
+                return failWith(EINVAL);
+            }
+            device.streaming = true;
             return 0;
         case VIDIOC_STREAMOFF:
-            device->streaming = false;
-            device->filled.clear();
+            // Every buffer goes back to the application, queued or filled, and pollers wake.
+            device.streaming = false;
+            device.queued.clear();
+            device.filled.clear();
+            setReady(device, true);
             return 0;
         default:
             return failWith(ENOTTY);
@@ -256,8 +349,45 @@ int FakeV4l2System::munmap(void* address, std::size_t /*length*/) {
     return mapped_.erase(address) == 1 ? 0 : failWith(EINVAL);
 }
 
+// As the kernel's buffer layer answers a poll, at its start and again when it
+// wakes: a queue without buffers starts the read() emulation; a queue with
+// buffers that is not streaming has nothing to wait for (POLLERR).
 int FakeV4l2System::poll(pollfd* fds, nfds_t count, int timeout) {
-    return ::poll(fds, count, timeout);
+    std::vector<Device*> polled(count, nullptr);
+    bool immediate = false;
+    {
+        const std::lock_guard lock(mutex_);
+        for (nfds_t i = 0; i < count; ++i) {
+            Device* const device = byFd(fds[i].fd);
+            if (device == nullptr) {
+                continue;
+            }
+            polled[i] = device;
+            ++device->pollers;
+            if (device->buffers.empty() && device->spec.capture && device->failure == 0) {
+                device->readMode = true;
+            }
+            immediate = immediate || (!device->streaming && !device->readMode);
+        }
+    }
+    const int result = ::poll(fds, count, immediate ? 0 : timeout);
+    // A woken poller runs a moment later, when the application may have gone on.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const std::lock_guard lock(mutex_);
+    int ready = 0;
+    for (nfds_t i = 0; i < count; ++i) {
+        Device* const device = polled[i];
+        if (device != nullptr) {
+            --device->pollers;
+            if (result >= 0 && device->failure == ENODEV) {
+                fds[i].revents = POLLERR | POLLHUP;
+            } else if (result >= 0 && !device->streaming && !device->readMode) {
+                fds[i].revents = POLLERR;
+            }
+        }
+        ready += fds[i].revents != 0 ? 1 : 0;
+    }
+    return result < 0 ? result : ready;
 }
 
 }  // namespace testing_support

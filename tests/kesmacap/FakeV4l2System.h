@@ -27,6 +27,10 @@ struct FakeDeviceSpec {
     unsigned long failingRequest = 0;  // an ioctl that fails with failingError
     int failingError = 0;
     bool mmapFails = false;
+    // Frame intervals offered at the negotiated format: discrete ones, or a
+    // stepwise range from the first to the second; none: no rate control.
+    std::vector<v4l2_fract> frameIntervals{};
+    bool stepwiseIntervals = false;
 };
 
 class FakeV4l2System final : public kesmacap::V4l2System {
@@ -36,12 +40,21 @@ class FakeV4l2System final : public kesmacap::V4l2System {
 
     // Fills the next free queued buffer of the device with solid BGR; false when none is queued.
     bool pushFrame(const std::string& path, std::uint8_t blue, std::uint8_t green, std::uint8_t red);
-    // From now on the device's dequeue fails with this errno and its descriptor reports readiness.
+    // From now on the device's dequeue fails with this errno and its descriptor
+    // reports readiness; ENODEV (unplugged) fails every request, as the kernel does.
     void fail(const std::string& path, int error);
     // The next dequeue finds nothing although poll said ready.
     void spuriousWakeUp(const std::string& path);
 
     bool isStreaming(const std::string& path) const;
+    // Capturing at all: streaming, or in the read() emulation that the kernel's
+    // buffer layer starts when a queue without buffers is polled. That holds
+    // the queue until the descriptor is closed: buffer requests fail with EBUSY.
+    bool isCapturing(const std::string& path) const;
+    // Dequeues that found nothing: libv4l2 logs a line for each.
+    int emptyDequeues(const std::string& path) const;
+    // The frame interval last set with VIDIOC_S_PARM; 0/0 if never.
+    v4l2_fract frameInterval(const std::string& path) const;
     bool isOpen(const std::string& path) const;
     std::size_t queuedBuffers(const std::string& path) const;
     std::size_t mappedBuffers() const;
@@ -61,6 +74,10 @@ class FakeV4l2System final : public kesmacap::V4l2System {
         bool streaming = false;
         int failure = 0;
         bool spurious = false;
+        bool readMode = false;
+        int pollers = 0;  // threads inside poll() on this device
+        int emptyDequeues = 0;
+        v4l2_fract interval{0, 0};
         std::vector<std::vector<std::uint8_t>> buffers;
         std::deque<std::uint32_t> queued;
         std::deque<std::uint32_t> filled;
@@ -70,6 +87,7 @@ class FakeV4l2System final : public kesmacap::V4l2System {
     const Device* byPath(const std::string& path) const;
     std::size_t frameBytes(const Device& device) const;
     void setReady(const Device& device, bool ready) const;
+    int request(Device& device, unsigned long request, void* argument);
 
     mutable std::mutex mutex_;
     std::vector<std::string> nodes_;

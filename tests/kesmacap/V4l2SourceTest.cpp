@@ -154,7 +154,6 @@ TEST_F(V4l2Card, LostDeviceStopsItsChannelKeepsThePictureAndSparesTheOthers) {
     startAndDeliver(1, "/dev/video1", 45);
     fake->fail("/dev/video0", ENODEV);
     ASSERT_TRUE(Eventually([&] { return state(0) == 1; })) << "open, no longer started";
-    EXPECT_FALSE(fake->isStreaming("/dev/video0"));
     EXPECT_LT(testing_support::CpuUsedDuring(100ms), 50ms) << "a dead device, still readable, must not spin";
     EXPECT_EQ(frameOf(0).pixels[2], 123) << "the last picture stays";
 
@@ -169,9 +168,71 @@ TEST_F(V4l2Card, LostDeviceStopsItsChannelKeepsThePictureAndSparesTheOthers) {
     ASSERT_TRUE(image.valid());
     EXPECT_EQ(image.bgr[2], 123);
 
+    EXPECT_EQ(card->StartChannel(0, -1), ENODEV) << "an unplugged device stays gone";
     EXPECT_EQ(card->StopChannel(0), 0);
     EXPECT_EQ(card->CloseChannel(0), 0);
     EXPECT_FALSE(fake->isOpen("/dev/video0"));
+}
+
+TEST_F(V4l2Card, BrokenDeviceIsStoppedAndAnswersItsErrorUntilClosed) {
+    makeCard({{"/dev/video0", {}}});
+    startAndDeliver(0, "/dev/video0", 3);
+    fake->fail("/dev/video0", EIO);
+    ASSERT_TRUE(Eventually([&] { return state(0) == 1; }));
+    EXPECT_FALSE(fake->isStreaming("/dev/video0")) << "the back end turned streaming off";
+    EXPECT_EQ(card->StartChannel(0, -1), EIO);
+    EXPECT_EQ(card->CloseChannel(0), 0);
+    EXPECT_EQ(fake->mappedBuffers(), 0u);
+}
+
+TEST_F(V4l2Card, EveryRestartBringsFramesAndNothingCapturesWhileStopped) {
+    makeCard({{"/dev/video0", {}}});
+    startAndDeliver(0, "/dev/video0", 1);
+    for (int round = 0; round < 40; ++round) {
+        ASSERT_EQ(card->StopChannel(0), 0);
+        std::this_thread::sleep_for(5ms);  // the capture thread goes round while the channel is stopped
+        ASSERT_FALSE(fake->isCapturing("/dev/video0")) << "round " << round;
+        ASSERT_EQ(card->StartChannel(0, -1), 0) << "round " << round;
+        deliver(0, "/dev/video0", static_cast<std::uint8_t>(round));
+        ASSERT_EQ(frameOf(0).pixels[2], round);
+    }
+    EXPECT_EQ(card->CloseChannel(0), 0);
+    EXPECT_EQ(fake->mappedBuffers(), 0u);
+    ASSERT_EQ(card->OpenChannel(0), 0) << "the device opens afresh after a close";
+    startAndDeliver(0, "/dev/video0", 77);
+}
+
+TEST_F(V4l2Card, OneDequeuePerReadinessSoLibv4l2LogsNothing) {
+    makeCard({{"/dev/video0", {}}});
+    startAndDeliver(0, "/dev/video0", 1);
+    for (std::uint8_t red = 2; red < 30; ++red) {
+        deliver(0, "/dev/video0", red);
+    }
+    ASSERT_TRUE(fake->pushFrame("/dev/video0", 1, 2, 40));
+    ASSERT_TRUE(fake->pushFrame("/dev/video0", 1, 2, 41));
+    EXPECT_TRUE(Eventually([&] { return frameOf(0).pixels[2] == 41; })) << "two ready frames both taken";
+    EXPECT_EQ(fake->emptyDequeues("/dev/video0"), 0);
+}
+
+TEST_F(V4l2Card, HighestFrameRateTheDeviceOffers) {
+    FakeDeviceSpec discrete;
+    discrete.frameIntervals = {{1, 5}, {1, 25}, {1, 15}, {2, 25}};
+    FakeDeviceSpec stepwise;
+    stepwise.frameIntervals = {{1, 60}, {1, 1}};
+    stepwise.stepwiseIntervals = true;
+    FakeDeviceSpec fixedRate;  // no rate control at all
+    makeCard({{"/dev/video0", discrete}, {"/dev/video1", stepwise}, {"/dev/video2", fixedRate}});
+    for (std::uint16_t channel = 0; channel < 3; ++channel) {
+        ASSERT_EQ(card->OpenChannel(channel), 0);
+    }
+    const v4l2_fract fastest = fake->frameInterval("/dev/video0");
+    EXPECT_EQ(fastest.numerator, 1u);
+    EXPECT_EQ(fastest.denominator, 25u);
+    const v4l2_fract stepped = fake->frameInterval("/dev/video1");
+    EXPECT_EQ(stepped.numerator, 1u);
+    EXPECT_EQ(stepped.denominator, 60u);
+    ASSERT_EQ(card->StartChannel(2, -1), 0) << "a device without rate control runs at its own";
+    deliver(2, "/dev/video2", 5);
 }
 
 TEST_F(V4l2Card, SpuriousReadinessIsNoFrameAndNoFailure) {
