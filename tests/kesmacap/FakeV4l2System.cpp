@@ -371,8 +371,16 @@ int FakeV4l2System::poll(pollfd* fds, nfds_t count, int timeout) {
         }
     }
     const int result = ::poll(fds, count, immediate ? 0 : timeout);
-    // A woken poller runs a moment later, when the application may have gone on.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // A poller woken by a stop runs a moment later, when the application may
+    // have gone on to release the buffers.
+    const auto stoppedMeanwhile = [&] {
+        const std::lock_guard lock(mutex_);
+        return std::any_of(polled.begin(), polled.end(),
+                           [](const Device* device) { return device != nullptr && !device->streaming; });
+    };
+    if (!immediate && stoppedMeanwhile()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     const std::lock_guard lock(mutex_);
     int ready = 0;
     for (nfds_t i = 0; i < count; ++i) {
