@@ -57,18 +57,24 @@ CaptureLibrary CaptureLibrary::load() {
 }
 
 CaptureLibrary CaptureLibrary::load(const std::filesystem::path& programDirectory) {
+    // Beside the program, as a program finds a DLL beside itself; then where an
+    // installed tree keeps its private libraries (bin/../lib/quadview).
     const std::filesystem::path beside = programDirectory / FileName;
+    const std::filesystem::path installed = (programDirectory / ".." / "lib" / "quadview").lexically_normal();
     std::error_code error;
-    if (!programDirectory.empty() && std::filesystem::exists(beside, error)) {
-        return loadFile(beside);
+    for (const std::filesystem::path& file : {beside, installed / FileName}) {
+        if (!programDirectory.empty() && std::filesystem::exists(file, error)) {
+            return loadFile(file);
+        }
     }
     // A bare name searches the system's library path and never the current directory.
     void* const handle = open(FileName);
     if (handle == nullptr) {
-        throw CaptureLibraryError(
-            std::string("cannot find the capture library ") + FileName + " beside " +
-            (programDirectory.empty() ? std::string("the program") : programDirectory.string()) +
-            " or on the system's library path: " + lastDlError());
+        throw CaptureLibraryError(std::string("cannot find the capture library ") + FileName + " beside " +
+                                  (programDirectory.empty()
+                                       ? std::string("the program")
+                                       : programDirectory.string() + ", in " + installed.string()) +
+                                  " or on the system's library path: " + lastDlError());
     }
     return bindLoaded(handle, FileName);
 }

@@ -120,6 +120,20 @@ check_dll_exports() {
     echo "$1: the eleven ordinals, and kesmacap_abi by name"
 }
 
+# The Debian mirror this machine installs from, for the test roots that
+# debootstrap makes, so that no host is named in the project's files.
+debian_mirror() {
+    local uri
+    uri="$(grep -hsE '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
+               /etc/apt/sources.list.d/*.list | grep -v -- '-security' | head -1 |
+           sed -E 's/^URIs:[[:space:]]*//; s/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?//; s/[[:space:]].*//' || true)"
+    if [ -z "$uri" ]; then
+        echo "no Debian mirror in this machine's apt sources" >&2
+        return 1
+    fi
+    echo "$uri"
+}
+
 # dist/quadview-<version>-win32.zip from the windows build.
 package_windows() {
     cmake --build --preset windows --target quadview kesmacap

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the .deb from a build tree and checks it: the files where the install
-# rules put them, dependencies found for the viewer, a valid menu entry.
+# Builds the two .deb from a build tree and checks them: the files where the
+# install rules put them, dependencies found for viewer and libraries, the
+# alternative's maintainer scripts, a valid menu entry. The install round trip
+# and lintian are scripts/build-debian --test.
 # Usage: debian-package.sh BUILD_DIR
 set -euo pipefail
 build="$(cd "$1" && pwd)"
@@ -8,15 +10,36 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-(cd "$build" && cpack -G DEB -B "$work/out" >/dev/null) || fail "cpack could not build the package"
-deb="$(ls "$work"/out/quadview_*_amd64.deb)"
-dpkg-deb -x "$deb" "$work/root"
-for file in usr/bin/quadview usr/bin/libkesmacap.so usr/share/applications/quadview.desktop \
-            usr/share/pixmaps/quadview.xpm; do
-    [ -f "$work/root/$file" ] || fail "$file is not in the package"
+(cd "$build" && cpack -G DEB -B "$work/out" >/dev/null) || fail "cpack could not build the packages"
+viewer="$(ls "$work"/out/quadview_*_amd64.deb)"
+v4l2="$(ls "$work"/out/quadview-v4l2_*_amd64.deb)"
+dpkg-deb -x "$viewer" "$work/viewer"
+dpkg-deb -x "$v4l2" "$work/v4l2"
+for file in usr/bin/quadview usr/lib/quadview/sim/libkesmacap.so usr/share/applications/quadview.desktop \
+            usr/share/pixmaps/quadview.xpm usr/share/man/man1/quadview.1.gz usr/share/doc/quadview/copyright \
+            usr/share/doc/quadview/changelog.gz usr/share/metainfo/org.quadview.quadview.metainfo.xml; do
+    [ -f "$work/viewer/$file" ] || fail "$file is not in quadview"
 done
-depends="$(dpkg-deb -f "$deb" Depends)"
+for file in usr/lib/quadview/v4l2/libkesmacap.so usr/share/doc/quadview-v4l2/copyright; do
+    [ -f "$work/v4l2/$file" ] || fail "$file is not in quadview-v4l2"
+done
+# The link is the alternative's, made at installation, never a packaged file.
+[ ! -e "$work/viewer/usr/lib/quadview/libkesmacap.so" ] || fail "quadview ships the alternative's link"
+
+depends="$(dpkg-deb -f "$viewer" Depends)"
 grep -q 'libqt6widgets6' <<<"$depends" || fail "no Qt dependency found: $depends"
-grep -q 'libturbojpeg0\|libpng16' <<<"$depends" || fail "the capture library's dependencies are missing: $depends"
-desktop-file-validate "$work/root/usr/share/applications/quadview.desktop"
-echo "passed: $(basename "$deb"), Depends: $depends"
+grep -q 'libturbojpeg0\|libpng16' <<<"$depends" || fail "the simulated card's dependencies are missing: $depends"
+v4l2_depends="$(dpkg-deb -f "$v4l2" Depends)"
+grep -q 'libv4l-0' <<<"$v4l2_depends" || fail "quadview-v4l2 does not depend on libv4l: $v4l2_depends"
+grep -q 'quadview (= ' <<<"$v4l2_depends" || fail "quadview-v4l2 does not depend on quadview: $v4l2_depends"
+
+for deb in "$viewer" "$v4l2"; do
+    dpkg-deb -e "$deb" "$work/control-$(basename "$deb")"
+    control="$work/control-$(basename "$deb")"
+    grep -q 'update-alternatives --install /usr/lib/quadview/libkesmacap.so libkesmacap' "$control/postinst" ||
+        fail "$(basename "$deb") offers no alternative"
+    grep -q 'update-alternatives --remove libkesmacap' "$control/prerm" || fail "$(basename "$deb") never withdraws it"
+    [ -x "$control/postinst" ] && [ -x "$control/prerm" ] || fail "maintainer scripts of $(basename "$deb") not executable"
+done
+desktop-file-validate "$work/viewer/usr/share/applications/quadview.desktop"
+echo "passed: $(basename "$viewer") ($depends), $(basename "$v4l2") ($v4l2_depends)"

@@ -1,5 +1,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "capture/CaptureLibrary.h"
 #include "tests/support/TestPlatform.h"
@@ -26,6 +29,37 @@ TEST(CaptureBindingLinux, MissingLookupSymbolIsNamed) {
     } catch (const CaptureLibraryError& error) {
         EXPECT_NE(std::string(error.what()).find("kesmacap_proc"), std::string::npos) << error.what();
     }
+}
+
+// An installed tree: prefix/bin/quadview, prefix/lib/quadview/libkesmacap.so.
+TEST(CaptureBindingLinux, InstalledTreeLibraryIsFoundAfterTheOneBesideTheProgram) {
+    namespace fs = std::filesystem;
+    const fs::path prefix = fs::temp_directory_path() / ("installed-" + std::to_string(getpid()));
+    const fs::path bin = prefix / "bin";
+    const fs::path lib = prefix / "lib" / "quadview";
+    fs::create_directories(bin);
+    fs::create_directories(lib);
+    const auto loadError = [&] {
+        try {
+            CaptureLibrary::load(bin);
+        } catch (const CaptureLibraryError& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    };
+    // Nowhere to be found (unless the system has one): every place is named.
+    if (dlopen(CaptureLibrary::FileName, RTLD_NOW | RTLD_NOLOAD) == nullptr) {
+        const std::string message = loadError();
+        EXPECT_NE(message.find(bin.string()), std::string::npos) << message;
+        EXPECT_NE(message.find(lib.string()), std::string::npos) << message;
+        EXPECT_NE(message.find("library path"), std::string::npos) << message;
+    }
+    fs::copy_file(LibraryFile("kesmacap"), lib / CaptureLibrary::FileName);
+    EXPECT_EQ(loadError(), "") << "found in lib/quadview";
+    // One beside the program wins: this one lacks ordinal 42, so the error tells which was taken.
+    fs::copy_file(LibraryFile("broken_no42"), bin / CaptureLibrary::FileName);
+    EXPECT_NE(loadError().find("ordinal 42"), std::string::npos);
+    fs::remove_all(prefix);
 }
 
 }  // namespace
