@@ -148,7 +148,6 @@ void V4l2Source::setFastestFrameRate(int fd, const v4l2_pix_format& format) cons
 }
 
 void V4l2Source::close(int channel) {
-    wake();  // the capture thread drops a stopped descriptor from its wait
     std::unique_lock lock(mutex_);
     Device& device = state_[channel];
     stopStreamingLocked(device);
@@ -163,7 +162,7 @@ void V4l2Source::close(int channel) {
 }
 
 void V4l2Source::waitUntilUnwatchedLocked(std::unique_lock<std::mutex>& lock, int fd) {
-    wake();
+    wake();  // the capture thread goes round and leaves a stopped descriptor out of its wait
     watchChanged_.wait(lock,
                        [&] { return std::find(watched_.begin(), watched_.end(), fd) == watched_.end(); });
 }
