@@ -93,7 +93,9 @@ std::string capture(const std::string& command) {
 }
 
 std::string findWindow(const std::string& title) {
-    const std::string ids = capture("timeout 20 xdotool search --sync --name '^" + title + "$' 2>/dev/null");
+    // Viewable only: a window found before it is mapped cannot take the focus (BadMatch).
+    const std::string ids =
+        capture("timeout 20 xdotool search --sync --onlyvisible --name '^" + title + "$' 2>/dev/null");
     return ids.substr(0, ids.find('\n'));
 }
 

@@ -36,7 +36,7 @@ class Process {
 };
 
 std::string capture(const std::string& command);
-// The first window with exactly this title, waiting up to 20 s; empty if none.
+// The first viewable window with exactly this title, waiting up to 20 s; empty if none.
 std::string findWindow(const std::string& title);
 void pressKeys(const std::string& window, const std::string& keys);
 // Asks the window to close, as its close box does (WM_DELETE_WINDOW).
