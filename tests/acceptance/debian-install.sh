@@ -40,7 +40,11 @@ cleanup() {
 }
 trap cleanup EXIT
 cleanup
-rm -rf "$root"
+# Never remove through a mount that did not go: /dev is bound in there.
+if grep -q " $root/" /proc/mounts; then
+    fail "something is still mounted under $root"
+fi
+rm -rf --one-file-system "$root"
 mkdir -p "$root"
 tar -C "$root" -xf "$pristine"
 mount -t proc proc "$root/proc"
