@@ -18,6 +18,15 @@ namespace {
 
 constexpr v4l2_buf_type CaptureType = V4L2_BUF_TYPE_VIDEO_CAPTURE;
 
+// A request about one of the device's memory-mapped capture buffers.
+v4l2_buffer mappedBuffer(std::uint32_t index = 0) {
+    v4l2_buffer buffer{};
+    buffer.type = CaptureType;
+    buffer.memory = V4L2_MEMORY_MMAP;
+    buffer.index = index;
+    return buffer;
+}
+
 std::uint32_t deviceCaps(const v4l2_capability& capability) {
     return (capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps
                                                                  : capability.capabilities;
@@ -158,7 +167,6 @@ void V4l2Source::close(int channel) {
     releaseBuffersLocked(device);
     system_->close(device.fd);
     device.fd = -1;
-    device.lost = 0;
 }
 
 void V4l2Source::waitUntilUnwatchedLocked(std::unique_lock<std::mutex>& lock, int fd) {
@@ -202,10 +210,7 @@ std::int32_t V4l2Source::startStreamingLocked(Device& device) {
     }
     // Every buffer is the application's after a stop (STREAMOFF hands queued ones back).
     for (std::uint32_t index = 0; index < device.buffers.size(); ++index) {
-        v4l2_buffer buffer{};
-        buffer.type = CaptureType;
-        buffer.memory = V4L2_MEMORY_MMAP;
-        buffer.index = index;
+        v4l2_buffer buffer = mappedBuffer(index);
         if (system_->ioctl(device.fd, VIDIOC_QBUF, &buffer) != 0) {
             const std::int32_t error = errno;
             v4l2_buf_type type = CaptureType;
@@ -236,10 +241,7 @@ std::int32_t V4l2Source::requestBuffersLocked(Device& device) {
         return ENOMEM;
     }
     for (unsigned index = 0; index < request.count; ++index) {
-        v4l2_buffer buffer{};
-        buffer.type = CaptureType;
-        buffer.memory = V4L2_MEMORY_MMAP;
-        buffer.index = index;
+        v4l2_buffer buffer = mappedBuffer(index);
         if (system_->ioctl(device.fd, VIDIOC_QUERYBUF, &buffer) != 0) {
             const std::int32_t error = errno;
             releaseBuffersLocked(device);
@@ -302,9 +304,7 @@ void V4l2Source::copyFrame(int channel, const Device& device, const Mapping& buf
 
 int V4l2Source::takeFrameLocked(int channel) {
     Device& device = state_[channel];
-    v4l2_buffer buffer{};
-    buffer.type = CaptureType;
-    buffer.memory = V4L2_MEMORY_MMAP;
+    v4l2_buffer buffer = mappedBuffer();
     if (system_->ioctl(device.fd, VIDIOC_DQBUF, &buffer) != 0) {
         // EAGAIN: a spurious readiness. Anything else: the device is gone or broken.
         return errno == EAGAIN || errno == EINTR ? 0 : errno;

@@ -134,6 +134,14 @@ debian_mirror() {
     echo "$uri"
 }
 
+# A minbase Debian 12 root in $1 from that mirror; its log in $2, shown on failure.
+debootstrap_minbase() {
+    if ! debootstrap --variant=minbase bookworm "$1" "$(debian_mirror)" >"$2" 2>&1; then
+        tail -20 "$2" >&2
+        return 1
+    fi
+}
+
 # dist/quadview-<version>-win32.zip from the windows build.
 package_windows() {
     cmake --build --preset windows --target quadview kesmacap

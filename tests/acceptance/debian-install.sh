@@ -27,8 +27,7 @@ pristine="$work/minbase.tar"
 if [ ! -f "$pristine" ]; then
     step "debootstrap a minbase Debian 12 root (once)"
     rm -rf "$work/minbase"
-    debootstrap --variant=minbase bookworm "$work/minbase" "$(debian_mirror)" >"$work/debootstrap.log" 2>&1 ||
-        { tail -20 "$work/debootstrap.log"; fail "debootstrap"; }
+    debootstrap_minbase "$work/minbase" "$work/debootstrap.log" || fail "debootstrap"
     tar -C "$work/minbase" -cf "$pristine.part" . && mv "$pristine.part" "$pristine"
     rm -rf "$work/minbase"
 fi
