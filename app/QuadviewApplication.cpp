@@ -3,7 +3,23 @@
 #include <QMessageBox>
 #include <exception>
 
-QuadviewApplication::QuadviewApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+QuadviewApplication::QuadviewApplication(int& argc, char** argv, ScreenPath path) : QApplication(argc, argv) {
+    if (path == ScreenPath::Surface || platformName() != QLatin1String("xcb")) {
+        return;
+    }
+    x11_ = X11Display::open(nullptr, path == ScreenPath::PutImage ? X11Display::Transfer::PutImage
+                                                                  : X11Display::Transfer::SharedMemory);
+    // Native camera windows make their ancestors native, but need no native siblings.
+    setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
+}
+
+// The camera windows, and with them the worker, are gone by now.
+QuadviewApplication::~QuadviewApplication() = default;
+
+X11Display* QuadviewApplication::liveDisplay() {
+    const auto* const app = dynamic_cast<QuadviewApplication*>(QCoreApplication::instance());
+    return app != nullptr ? app->x11_.get() : nullptr;
+}
 
 bool QuadviewApplication::notify(QObject* receiver, QEvent* event) {
     try {

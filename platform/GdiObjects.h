@@ -39,11 +39,11 @@ class DeviceContext {
     virtual ~DeviceContext() = default;
 };
 
-// A context on a window's surface, from GetDC.
+// A context on a window, from GetDC.
 class WindowDeviceContext final : public DeviceContext {
   public:
-    explicit WindowDeviceContext(WindowSurface& surface) : surface(surface) {}
-    WindowSurface& surface;
+    explicit WindowDeviceContext(DrawableWindow& window) : window(window) {}
+    DrawableWindow& window;
 };
 
 // A memory context, from CreateCompatibleDC; draws from the bitmap selected into it.
@@ -52,6 +52,3 @@ class MemoryDeviceContext final : public DeviceContext {
     ~MemoryDeviceContext() override;
     DibSection* bitmap = nullptr;
 };
-
-// Converts one row of 24-bit BGR pixels to the 32-bit B, G, R, X layout.
-void ConvertBgrRowToXrgb(const BYTE* source, std::uint32_t* destination, int pixels);

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "platform/GdiObjects.h"
+#include "platform/PixelConversion.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -12,7 +12,7 @@ namespace {
 // Four bytes load as one little-endian word: B | G << 8 | R << 16 | next byte
 // << 24, and the top byte is then forced to 0xFF. The last pixel is read
 // bytewise so the loop never reads past the row.
-void convertScalar(const BYTE* source, std::uint32_t* destination, int pixels) {
+void convertScalar(const std::uint8_t* source, std::uint32_t* destination, int pixels) {
     int x = 0;
     for (; x + 1 < pixels; ++x) {
         std::uint32_t word = 0;
@@ -20,7 +20,7 @@ void convertScalar(const BYTE* source, std::uint32_t* destination, int pixels) {
         destination[x] = word | 0xFF000000u;
     }
     if (x < pixels) {
-        const BYTE* const last = source + 3 * static_cast<std::size_t>(x);
+        const std::uint8_t* const last = source + 3 * static_cast<std::size_t>(x);
         destination[x] = 0xFF000000u | static_cast<std::uint32_t>(last[2]) << 16 |
                          static_cast<std::uint32_t>(last[1]) << 8 | last[0];
     }
@@ -29,12 +29,13 @@ void convertScalar(const BYTE* source, std::uint32_t* destination, int pixels) {
 #ifdef QUADVIEW_HAVE_SSSE3_PATH
 // 16 pixels at a time: three 16-byte loads hold exactly 48 source bytes, so
 // nothing past the row is read; each shuffle spreads 12 bytes over 4 pixels.
-__attribute__((target("ssse3"))) void convertSsse3(const BYTE* source, std::uint32_t* destination, int pixels) {
+__attribute__((target("ssse3"))) void convertSsse3(const std::uint8_t* source, std::uint32_t* destination,
+                                                   int pixels) {
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
     int x = 0;
     for (; x + 16 <= pixels; x += 16) {
-        const BYTE* const from = source + 3 * static_cast<std::size_t>(x);
+        const std::uint8_t* const from = source + 3 * static_cast<std::size_t>(x);
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16));
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 32));
@@ -52,7 +53,7 @@ __attribute__((target("ssse3"))) void convertSsse3(const BYTE* source, std::uint
 }
 #endif
 
-using Converter = void (*)(const BYTE*, std::uint32_t*, int);
+using Converter = void (*)(const std::uint8_t*, std::uint32_t*, int);
 
 Converter chooseConverter() {
 #ifdef QUADVIEW_HAVE_SSSE3_PATH
@@ -65,7 +66,7 @@ Converter chooseConverter() {
 
 }  // namespace
 
-void ConvertBgrRowToXrgb(const BYTE* source, std::uint32_t* destination, int pixels) {
+void ConvertBgrRowToXrgb(const std::uint8_t* source, std::uint32_t* destination, int pixels) {
     static const Converter convert = chooseConverter();
     convert(source, destination, pixels);
 }

@@ -1,7 +1,7 @@
 // The subset of the Win32 kernel and graphics API the live view uses, with
 // Win32's own names, types and signatures. On Windows <windows.h> takes the
 // place of this header; on Linux the operations are implemented over eventfd,
-// poll, std::thread and WindowSurface.
+// poll, std::thread and DrawableWindow.
 #pragma once
 
 #ifdef _WIN32
@@ -12,7 +12,7 @@
 
 // Linux stand-ins for the handle types: each names the object it refers to, so
 // a wrong handle kind fails to compile instead of failing at run time.
-class WindowSurface;
+class DrawableWindow;
 class DeviceContext;
 class DibSection;
 
@@ -24,7 +24,7 @@ using LONG = std::int32_t;
 using UINT = unsigned int;
 using LPVOID = void*;
 using HANDLE = void*;
-using HWND = WindowSurface*;
+using HWND = DrawableWindow*;
 using HDC = DeviceContext*;
 using HGDIOBJ = void*;  // as in <windows.h>: any GDI object; here a DIB section is the only kind
 using HBITMAP = DibSection*;
@@ -85,7 +85,7 @@ BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 void Sleep(DWORD milliseconds);
 
-// Graphics. GetDC gives a context on a window surface; CreateCompatibleDC a
+// Graphics. GetDC gives a context on a window; CreateCompatibleDC a
 // memory context into which one 24-bit DIB section can be selected.
 HDC GetDC(HWND window);
 int ReleaseDC(HWND window, HDC dc);

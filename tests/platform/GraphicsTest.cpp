@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/GdiObjects.h"
+#include "platform/PixelConversion.h"
 #include "platform/Win32.h"
 #include "platform/WindowSurface.h"
 
