@@ -70,7 +70,7 @@ class X11Window::Image {
         if (!pending_) {
             return false;
         }
-        pending_ = !display_.awaitHandled(putSequence_, ServerReadLimit);
+        pending_ = !display_.handled(putSequence_) && !display_.awaitHandled(putSequence_, ServerReadLimit);
         return pending_;
     }
     void putAs(unsigned int sequence) {

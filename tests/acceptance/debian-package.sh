@@ -29,6 +29,7 @@ done
 depends="$(dpkg-deb -f "$viewer" Depends)"
 grep -q 'libqt6widgets6' <<<"$depends" || fail "no Qt dependency found: $depends"
 grep -q 'libturbojpeg0\|libpng16' <<<"$depends" || fail "the simulated card's dependencies are missing: $depends"
+grep -q 'libxcb-shm0' <<<"$depends" || fail "no dependency on the X shared-memory library the live view draws with: $depends"
 v4l2_depends="$(dpkg-deb -f "$v4l2" Depends)"
 grep -q 'libv4l-0' <<<"$v4l2_depends" || fail "quadview-v4l2 does not depend on libv4l: $v4l2_depends"
 grep -q 'quadview (= ' <<<"$v4l2_depends" || fail "quadview-v4l2 does not depend on quadview: $v4l2_depends"
