@@ -185,7 +185,7 @@ int runWithPrivateXServer(int argc, char** argv) {
     }
     const std::string displayFd = std::to_string(pipeEnds[1]);
     const std::vector<std::string> command{"Xvfb", "-displayfd",  displayFd,   "-screen",
-                                           "0",    "1280x800x24", "-nolisten", "tcp"};
+                                           "0",    "1280x960x24", "-nolisten", "tcp"};
     Process server(command);
     close(pipeEnds[1]);
     std::string display;

@@ -1,0 +1,112 @@
+// The test cameras as native X windows that the live view puts pictures into
+// from its worker, read back from the server: the live view's suites run on
+// the X11 path too. QUADVIEW_TEST_TRANSFER=put holds them to plain puts.
+#include <xcb/xcb.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+#include "platform/X11Window.h"
+#include "tests/support/TestCameras.h"
+
+namespace testing_support {
+
+namespace {
+
+// What no picture holds: a window still showing it was never drawn there.
+constexpr std::uint32_t Unpainted = 0x123456u;
+
+X11Display::Transfer transferUnderTest() {
+    const char* const chosen = std::getenv("QUADVIEW_TEST_TRANSFER");
+    return chosen != nullptr && std::strcmp(chosen, "put") == 0 ? X11Display::Transfer::PutImage
+                                                                 : X11Display::Transfer::SharedMemory;
+}
+
+}  // namespace
+
+struct TestCameras::Windows {
+    // The windows belong to another client, as they belong to the toolkit in the viewer.
+    xcb_connection_t* owner = xcb_connect(nullptr, nullptr);
+    std::unique_ptr<X11Display> display = X11Display::open(nullptr, transferUnderTest());
+    std::array<xcb_window_t, ChannelCount> ids{};
+    std::array<std::unique_ptr<X11Window>, ChannelCount> cameras;
+
+    ~Windows() {
+        cameras = {};
+        xcb_disconnect(owner);
+    }
+
+    // Every put made so far has been carried out once this returns.
+    void settle() const { std::free(xcb_get_input_focus_reply(display->connection(),
+                                                             xcb_get_input_focus(display->connection()), nullptr)); }
+
+    std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(ChannelIndex channel, int x, int y,
+                                                                        int width, int height) const {
+        settle();
+        return {xcb_get_image_reply(owner,
+                                    xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, ids[channel],
+                                                  static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                                                  static_cast<std::uint16_t>(width),
+                                                  static_cast<std::uint16_t>(height), ~0u),
+                                    nullptr),
+                &std::free};
+    }
+};
+
+TestCameras::TestCameras() : windows_(std::make_unique<Windows>()) {
+    Windows& w = *windows_;
+    if (xcb_connection_has_error(w.owner) != 0 || !w.display || w.display->transfer() != transferUnderTest()) {
+        throw std::runtime_error("no X display taking 32-bit pixels with the transfer under test");
+    }
+    const xcb_screen_t* const screen = xcb_setup_roots_iterator(xcb_get_setup(w.owner)).data;
+    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
+        w.ids[channel] = xcb_generate_id(w.owner);
+        const std::array<std::uint32_t, 2> values{Unpainted, 1};
+        xcb_create_window(w.owner, XCB_COPY_FROM_PARENT, w.ids[channel], screen->root,
+                          static_cast<std::int16_t>(channel % 2 * 640), static_cast<std::int16_t>(channel / 2 * 480),
+                          640, 480, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values.data());
+        xcb_map_window(w.owner, w.ids[channel]);
+        w.cameras[channel] = std::make_unique<X11Window>(*w.display, 640, 480);
+        w.cameras[channel]->setWindow(w.ids[channel]);
+    }
+    std::free(xcb_get_input_focus_reply(w.owner, xcb_get_input_focus(w.owner), nullptr));
+}
+
+TestCameras::~TestCameras() = default;
+
+CameraWindows TestCameras::handles() const {
+    CameraWindows handles{};
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+        handles[i] = windows_->cameras[i].get();
+    }
+    return handles;
+}
+
+std::uint32_t TestCameras::at(ChannelIndex channel, int x, int y) const {
+    const auto reply = windows_->image(channel, x, y, 1, 1);
+    std::uint32_t pixel = 0;
+    if (reply && xcb_get_image_data_length(reply.get()) >= 4) {
+        std::memcpy(&pixel, xcb_get_image_data(reply.get()), 4);
+    }
+    return pixel | 0xFF000000u;
+}
+
+bool TestCameras::drawn(ChannelIndex channel) const {
+    const auto reply = windows_->image(channel, 0, 0, 640, 480);
+    if (!reply || xcb_get_image_data_length(reply.get()) < 640 * 480 * 4) {
+        return false;
+    }
+    const auto* const pixels = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply.get()));
+    for (int i = 0; i < 640 * 480; ++i) {
+        if ((pixels[i] & 0xFFFFFFu) == Unpainted) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace testing_support
