@@ -1,8 +1,11 @@
 // Starts the real quadview on the simulated card inside a private X server,
-// drives it with keys and checks what reaches the screen.
+// drives it with keys and checks what reaches the screen. The Screen tests run
+// for each way to the screen: QUADVIEW_VIEWER names the viewer held to one
+// (quadview_putimage, quadview_surface; quadview by default).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -35,14 +38,44 @@ class Acceptance : public ::testing::Test {
         return scratch_ / name;
     }
 
+    // A folder holding the viewer under test and `library` as its capture library.
+    fs::path withLibrary(const std::string& library) {
+        const fs::path folder = scratch(library);
+        fs::create_directories(folder);
+        fs::copy_file(program(), folder / viewerName(), fs::copy_options::overwrite_existing);
+        fs::copy_file(binaries() / library, folder / "libkesmacap.so", fs::copy_options::overwrite_existing);
+        return folder;
+    }
+
+    static std::string viewerName() {
+        const char* const chosen = std::getenv("QUADVIEW_VIEWER");
+        return chosen != nullptr ? chosen : "quadview";
+    }
+    static fs::path program() { return binaries() / viewerName(); }
+
+    // The way to the screen the viewer took: native camera windows on X11,
+    // with shared-memory images unless held to plain puts.
+    static void expectPathTaken(const Process& viewer, const std::string& form) {
+        const std::string name = viewerName();
+        EXPECT_EQ(mapsSharedMemory(viewer.pid()), name == "quadview") << name;
+        if (name == "quadview_surface") {
+            EXPECT_EQ(nativeDescendants(form), 0) << "window surfaces need no native windows";
+        } else {
+            EXPECT_GE(nativeDescendants(form), 8) << "four native camera windows, each in a native frame";
+        }
+    }
+
   private:
     fs::path scratch_ = fs::temp_directory_path() / ("quadview-acceptance-" + std::to_string(getpid()));
 };
 
-TEST_F(Acceptance, ViewerShowsFourLiveChannelsAndExitsWithF2) {
-    Process viewer({(binaries() / "quadview").string()}, scratch("viewer.log"));
+using Screen = Acceptance;
+
+TEST_F(Screen, ViewerShowsFourLiveChannelsAndExitsWithF2) {
+    Process viewer({program().string()}, scratch("viewer.log"));
     const std::string form = findWindow("Form1");
     ASSERT_FALSE(form.empty()) << readAll(scratch("viewer.log"));
+    expectPathTaken(viewer, form);
 
     // Form1's client area sits at its designed place on a screen without a window manager.
     const QRect frame(239, 125, 725, 579);
@@ -79,6 +112,119 @@ TEST_F(Acceptance, ViewerShowsFourLiveChannelsAndExitsWithF2) {
 
     pressKeys(form, "F2");
     EXPECT_EQ(viewer.wait(10s), std::optional<int>(0)) << readAll(scratch("viewer.log"));
+}
+
+// The pictures through the user-interface thread's troubles: a save of some
+// seconds, and the arrangements.
+TEST_F(Screen, PicturesGoOnDuringASlowSave) {
+    if (viewerName() == "quadview_surface") {
+        GTEST_SKIP() << "window surfaces are painted by the user-interface thread the save holds";
+    }
+    const fs::path folder = withLibrary("libforeign_slow_save.so");
+    Process viewer({(folder / viewerName()).string()}, scratch("viewer.log"));
+    const std::string form = findWindow("Form1");
+    ASSERT_FALSE(form.empty()) << readAll(scratch("viewer.log"));
+    pressKeys(form, "F1");
+    const std::string dialog = openSaveDialog(form);
+    ASSERT_FALSE(dialog.empty()) << "no save dialog";
+    ASSERT_EQ(std::system(("xdotool type --window " + dialog + " '" + scratch("slow").string() +
+                           "' && xdotool key Return")
+                              .c_str()),
+              0);
+    // Four saves of 1.5 s each: the user-interface thread is held for 6 s.
+    std::this_thread::sleep_for(1s);
+    const QRect camera1 = tiledQuadrants()[3];
+    QImage last = screenshot().copy(camera1);
+    int changes = 0;
+    for (int look = 0; look < 6; ++look) {
+        std::this_thread::sleep_for(300ms);
+        const QImage now = screenshot().copy(camera1);
+        changes += now != last ? 1 : 0;
+        last = now;
+    }
+    EXPECT_GE(changes, 5) << "the picture changed in " << changes << " of 6 looks during the save";
+    EXPECT_FALSE(viewer.wait(0ms)) << "still saving";
+    pressKeys(form, "F2");
+    EXPECT_EQ(viewer.wait(20s), std::optional<int>(0)) << readAll(scratch("viewer.log"));
+}
+
+TEST_F(Screen, CascadeClipsTileRestoresAndAnUncoveredPictureIsBackAtOnce) {
+    // One frame a second: a picture seen soon after an exposure was kept, not sent again.
+    Process viewer({program().string()}, scratch("viewer.log"), {"KESMACAP_SIM_FPS=1"});
+    const std::string form = findWindow("Form1");
+    ASSERT_FALSE(form.empty()) << readAll(scratch("viewer.log"));
+    pressKeys(form, "F1");
+    std::this_thread::sleep_for(2500ms);
+    for (int round = 0; round < 3; ++round) {
+        {
+            const ScreenCover cover;
+            std::this_thread::sleep_for(200ms);
+        }
+        std::this_thread::sleep_for(150ms);
+        const QImage uncovered = screenshot();
+        for (const QRect& quadrant : tiledQuadrants()) {
+            EXPECT_GT(colours(uncovered, quadrant).saturated, 0.5)
+                << "round " << round << ": the picture is back";
+        }
+    }
+
+    pressKeys(form, "alt");
+    pressKeys(form, "Right Down Down Return");  // 視窗 > 重疊
+    std::this_thread::sleep_for(500ms);
+    const QImage cascaded = screenshot();
+    const Share front = colours(cascaded, QRect(280, 240, 620, 450));
+    EXPECT_GT(front.saturated, 0.5) << "Camera4, in front, shows its picture whole";
+    EXPECT_GT(front.blue, front.green);
+    EXPECT_GT(front.red, front.green);
+    for (const int top : {150, 172, 193}) {
+        EXPECT_LT(colours(cascaded, QRect(320, top, 400, 10)).saturated, 0.05)
+            << "no picture over the title bar at y " << top;
+    }
+    // Behind it, each camera shows only the strip left of the next.
+    const Share camera1 = colours(cascaded, QRect(244, 300, 4, 300));
+    const Share camera2 = colours(cascaded, QRect(254, 300, 4, 300));
+    const Share camera3 = colours(cascaded, QRect(264, 300, 4, 300));
+    EXPECT_GT(camera1.blue, camera1.red);
+    EXPECT_GT(camera2.green, camera2.red);
+    EXPECT_GT(camera3.red, camera3.blue);
+
+    pressKeys(form, "alt");
+    pressKeys(form, "Right Down Return");  // 視窗 > 非重疊
+    std::this_thread::sleep_for(300ms);
+    const QRect camera1Tiled = tiledQuadrants()[3];
+    EXPECT_GT(colours(screenshot(), camera1Tiled).saturated, 0.5) << "tiled again, at once";
+    // Camera1's close box minimises it; tiling brings it back with its picture.
+    ASSERT_EQ(std::system("xdotool mousemove 948 436 click 1"), 0);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LT(colours(screenshot(), camera1Tiled).saturated, 0.05) << "minimised";
+    pressKeys(form, "alt");
+    pressKeys(form, "Right Down Return");
+    std::this_thread::sleep_for(200ms);
+    EXPECT_GT(colours(screenshot(), camera1Tiled).saturated, 0.5) << "restored with its picture";
+    pressKeys(form, "F2");
+    EXPECT_EQ(viewer.wait(10s), std::optional<int>(0)) << readAll(scratch("viewer.log"));
+}
+
+TEST_F(Acceptance, ServerGoingAwayEndsTheViewerWithoutACrash) {
+    XServer server;
+    ASSERT_FALSE(server.display().empty());
+    Process viewer({(binaries() / "quadview").string()}, scratch("viewer.log"),
+                   {"DISPLAY=" + server.display(), "KESMACAP_SIM_FPS=60"});
+    std::this_thread::sleep_for(2s);
+    const std::string form =
+        capture("DISPLAY=" + server.display() +
+                " timeout 20 xdotool search --sync --onlyvisible --name '^Form1$' | head -1");
+    ASSERT_FALSE(form.empty()) << readAll(scratch("viewer.log"));
+    ASSERT_EQ(
+        std::system(
+            ("DISPLAY=" + server.display() + " xdotool windowfocus --sync " + form + " key F1").c_str()),
+        0);
+    std::this_thread::sleep_for(500ms);
+    server.stop();
+    // The toolkit ends the program when its connection breaks: status 1, and nothing worse.
+    EXPECT_EQ(viewer.wait(20s), std::optional<int>(1)) << readAll(scratch("viewer.log"));
+    EXPECT_EQ(readAll(scratch("viewer.log")).find("Sanitizer"), std::string::npos)
+        << readAll(scratch("viewer.log"));
 }
 
 TEST_F(Acceptance, MissingLibraryIsShownNamedAndGivesStatusOne) {

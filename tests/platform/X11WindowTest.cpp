@@ -25,7 +25,7 @@ class X11WindowTest : public ::testing::Test {
     void SetUp() override {
         const char* const chosen = std::getenv("QUADVIEW_TEST_TRANSFER");
         transfer = chosen != nullptr && std::strcmp(chosen, "put") == 0 ? X11Display::Transfer::PutImage
-                                                                         : X11Display::Transfer::SharedMemory;
+                                                                        : X11Display::Transfer::SharedMemory;
         display = X11Display::open(nullptr, transfer);
         ASSERT_TRUE(display);
         ASSERT_EQ(display->transfer(), transfer);
@@ -67,8 +67,8 @@ class X11WindowTest : public ::testing::Test {
     std::uint32_t pixel(int x, int y) {
         sync(display->connection());
         const Reply<xcb_get_image_reply_t> reply(
-            xcb_get_image_reply(owner, xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, shown, x, y, 1, 1, ~0u),
-                                nullptr),
+            xcb_get_image_reply(
+                owner, xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, shown, x, y, 1, 1, ~0u), nullptr),
             &std::free);
         std::uint32_t value = 0;
         if (reply) {
@@ -128,7 +128,8 @@ TEST_F(X11WindowTest, WindowDestroyedUnderneathCostsAnErrorAndNothingElse) {
 
 TEST_F(X11WindowTest, StalledServerNeitherBlocksTheDrawerNorGetsAnImageOverwritten) {
     if (transfer == X11Display::Transfer::PutImage) {
-        GTEST_SKIP() << "plain puts carry the pixels in the request: a server that reads nothing holds the writer";
+        GTEST_SKIP()
+            << "plain puts carry the pixels in the request: a server that reads nothing holds the writer";
     }
     shown = makeWindow();
     window->setWindow(shown);
@@ -142,7 +143,8 @@ TEST_F(X11WindowTest, StalledServerNeitherBlocksTheDrawerNorGetsAnImageOverwritt
     for (const std::uint32_t picture : pictures) {
         draw(picture);
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "the drawer waits briefly, never for the server";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s)
+        << "the drawer waits briefly, never for the server";
     xcb_ungrab_server(owner);
     xcb_flush(owner);
     // The server reads the images only when it gets to the puts. Those still

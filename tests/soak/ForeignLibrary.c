@@ -5,7 +5,8 @@
  *   FOREIGN_NO_EVENT       GetChannelEvent fails and hands out nothing
  *   FOREIGN_INVALID_EVENT  GetChannelEvent hands out a descriptor that is not open
  *   FOREIGN_NULL_FRAME     after StartChannel, GetChannelFrame fails with no pixels
- *   FOREIGN_UNSTARTED      signals every event whether started or not */
+ *   FOREIGN_UNSTARTED      signals every event whether started or not
+ *   FOREIGN_SLOW_SAVE      a new colour every frame; each save takes 1.5 s, as on a slow share */
 #include <errno.h>
 #include <pthread.h>
 #include <stdint.h>
@@ -24,7 +25,14 @@ static pthread_once_t once = PTHREAD_ONCE_INIT;
 static void* produce(void* unused) {
     (void)unused;
     const struct timespec pause = {0, 1000000000L / FOREIGN_FPS};
-    for (;;) {
+    for (unsigned frame = 0;; ++frame) {
+#ifdef FOREIGN_SLOW_SAVE
+        /* Saturated, and never the same twice running. */
+        for (size_t i = 0; i < sizeof pixels; ++i)
+            pixels[i] = i % 3 == frame % 3 ? (uint8_t)(0x80 + frame * 23 % 0x80) : 0x10;
+#else
+        (void)frame;
+#endif
         for (int channel = 0; channel < 4; ++channel) {
 #ifdef FOREIGN_UNSTARTED
             const int signal = 1;
@@ -126,6 +134,10 @@ static int32_t save(uint16_t channel, const char* path, uint8_t format, int32_t 
     (void)path;
     (void)format;
     (void)value;
+#ifdef FOREIGN_SLOW_SAVE
+    const struct timespec slow = {1, 500000000L};
+    nanosleep(&slow, NULL);
+#endif
     return valid(channel) ? 0 : EINVAL;
 }
 

@@ -162,15 +162,6 @@ TEST_F(Soak, StartAndExitCyclesAtFullRateAllEndWithStatusZero) {
     }
 }
 
-// The save dialog through the keyboard: Alt, then 圖片 (the third menu), 儲存.
-std::string openSaveDialog(const std::string& form) {
-    pressKeys(form, "alt");
-    pressKeys(form, "Right Right Down Return");
-    const std::string dialog = findWindow("Save As");
-    std::this_thread::sleep_for(500ms);  // mapped is not yet ready for keys
-    return dialog;
-}
-
 // Cancels the dialog, and waits until it is gone.
 void cancel(const std::string& dialog) {
     for (int attempt = 0; attempt < 20; ++attempt) {

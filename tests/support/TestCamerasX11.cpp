@@ -22,7 +22,7 @@ constexpr std::uint32_t Unpainted = 0x123456u;
 X11Display::Transfer transferUnderTest() {
     const char* const chosen = std::getenv("QUADVIEW_TEST_TRANSFER");
     return chosen != nullptr && std::strcmp(chosen, "put") == 0 ? X11Display::Transfer::PutImage
-                                                                 : X11Display::Transfer::SharedMemory;
+                                                                : X11Display::Transfer::SharedMemory;
 }
 
 }  // namespace
@@ -40,25 +40,28 @@ struct TestCameras::Windows {
     }
 
     // Every put made so far has been carried out once this returns.
-    void settle() const { std::free(xcb_get_input_focus_reply(display->connection(),
-                                                             xcb_get_input_focus(display->connection()), nullptr)); }
+    void settle() const {
+        std::free(xcb_get_input_focus_reply(display->connection(), xcb_get_input_focus(display->connection()),
+                                            nullptr));
+    }
 
     std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(ChannelIndex channel, int x, int y,
-                                                                        int width, int height) const {
+                                                                       int width, int height) const {
         settle();
-        return {xcb_get_image_reply(owner,
-                                    xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, ids[channel],
-                                                  static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
-                                                  static_cast<std::uint16_t>(width),
-                                                  static_cast<std::uint16_t>(height), ~0u),
-                                    nullptr),
+        return {xcb_get_image_reply(
+                    owner,
+                    xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, ids[channel],
+                                  static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                                  static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), ~0u),
+                    nullptr),
                 &std::free};
     }
 };
 
 TestCameras::TestCameras() : windows_(std::make_unique<Windows>()) {
     Windows& w = *windows_;
-    if (xcb_connection_has_error(w.owner) != 0 || !w.display || w.display->transfer() != transferUnderTest()) {
+    if (xcb_connection_has_error(w.owner) != 0 || !w.display ||
+        w.display->transfer() != transferUnderTest()) {
         throw std::runtime_error("no X display taking 32-bit pixels with the transfer under test");
     }
     const xcb_screen_t* const screen = xcb_setup_roots_iterator(xcb_get_setup(w.owner)).data;
@@ -66,8 +69,9 @@ TestCameras::TestCameras() : windows_(std::make_unique<Windows>()) {
         w.ids[channel] = xcb_generate_id(w.owner);
         const std::array<std::uint32_t, 2> values{Unpainted, 1};
         xcb_create_window(w.owner, XCB_COPY_FROM_PARENT, w.ids[channel], screen->root,
-                          static_cast<std::int16_t>(channel % 2 * 640), static_cast<std::int16_t>(channel / 2 * 480),
-                          640, 480, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          static_cast<std::int16_t>(channel % 2 * 640),
+                          static_cast<std::int16_t>(channel / 2 * 480), 640, 480, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
                           XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values.data());
         xcb_map_window(w.owner, w.ids[channel]);
         w.cameras[channel] = std::make_unique<X11Window>(*w.display, 640, 480);

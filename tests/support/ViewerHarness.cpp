@@ -11,11 +11,13 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -41,9 +43,16 @@ Process::Process(const std::vector<std::string>& argv, const fs::path& output,
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
+    const auto overridden = [&](const std::string_view variable) {
+        return std::any_of(environment.begin(), environment.end(), [&](const std::string& entry) {
+            return variable.substr(0, variable.find('=') + 1) == entry.substr(0, entry.find('=') + 1);
+        });
+    };
     std::vector<char*> variables;
     for (char** variable = environ; *variable != nullptr; ++variable) {
-        variables.push_back(*variable);
+        if (!overridden(*variable)) {
+            variables.push_back(*variable);
+        }
     }
     for (const std::string& variable : environment) {
         variables.push_back(const_cast<char*>(variable.c_str()));
@@ -177,31 +186,55 @@ Usage usageOf(pid_t pid) {
     return usage;
 }
 
-int runWithPrivateXServer(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
+XServer::XServer() {
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) {
-        return 1;
+        return;
     }
     const std::string displayFd = std::to_string(pipeEnds[1]);
-    const std::vector<std::string> command{"Xvfb", "-displayfd",  displayFd,   "-screen",
-                                           "0",    "1280x960x24", "-nolisten", "tcp"};
-    Process server(command);
+    process_ = std::make_unique<Process>(std::vector<std::string>{"Xvfb", "-displayfd", displayFd, "-screen",
+                                                                  "0", "1280x960x24", "-nolisten", "tcp"});
     close(pipeEnds[1]);
-    std::string display;
+    std::string number;
     char digit = 0;
     while (read(pipeEnds[0], &digit, 1) == 1 && digit != '\n') {
-        display += digit;
+        number += digit;
     }
     close(pipeEnds[0]);
-    if (display.empty()) {
+    if (!number.empty()) {
+        display_ = ":" + number;
+    }
+}
+
+XServer::~XServer() = default;
+
+void XServer::stop() {
+    process_.reset();
+}
+
+int runWithPrivateXServer(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    const XServer server;
+    if (server.display().empty()) {
         std::fprintf(stderr, "Xvfb did not start\n");
         return 1;
     }
-    setenv("DISPLAY", (":" + display).c_str(), 1);
+    setenv("DISPLAY", server.display().c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QGuiApplication app(argc, argv);
     return RUN_ALL_TESTS();
+}
+
+bool mapsSharedMemory(pid_t pid) {
+    return readAll("/proc/" + std::to_string(pid) + "/maps").find("/SYSV") != std::string::npos;
+}
+
+std::string openSaveDialog(const std::string& form) {
+    pressKeys(form, "alt");
+    pressKeys(form, "Right Right Down Return");
+    const std::string dialog = findWindow("Save As");
+    std::this_thread::sleep_for(500ms);  // mapped is not yet ready for keys
+    return dialog;
 }
 
 }  // namespace viewer_harness

@@ -8,6 +8,7 @@
 #include <QRect>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,7 +18,8 @@ namespace viewer_harness {
 std::filesystem::path binaries();
 
 // A child process, killed if the test leaves it running. Standard output and
-// error go to `output`; `environment` entries ("NAME=value") are added.
+// error go to `output`; `environment` entries ("NAME=value") are added or
+// replace the inherited ones.
 class Process {
   public:
     explicit Process(const std::vector<std::string>& argv, const std::filesystem::path& output = "/dev/null",
@@ -64,7 +66,44 @@ struct Usage {
 };
 Usage usageOf(pid_t pid);
 
+// An Xvfb of its own, 1280 x 960, on a free display.
+class XServer {
+  public:
+    XServer();
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    // ":N", empty if it did not start.
+    const std::string& display() const { return display_; }
+    // Ends it, as a server that goes away.
+    void stop();
+
+  private:
+    std::unique_ptr<Process> process_;
+    std::string display_;
+};
+
 // Starts Xvfb for the whole suite, sets DISPLAY, then runs the tests.
 int runWithPrivateXServer(int argc, char** argv);
+
+// Whether the process maps a System V shared-memory segment, as MIT-SHM images are.
+bool mapsSharedMemory(pid_t pid);
+// Native X windows below this one, at any depth.
+int nativeDescendants(const std::string& window);
+// Opens 圖片 > 儲存 with the keyboard; the dialog's window, once it takes keys.
+std::string openSaveDialog(const std::string& form);
+
+// A window over the whole screen while it lives: what it uncovers is exposed.
+class ScreenCover {
+  public:
+    ScreenCover();
+    ~ScreenCover();
+    ScreenCover(const ScreenCover&) = delete;
+    ScreenCover& operator=(const ScreenCover&) = delete;
+
+  private:
+    void* display_ = nullptr;
+    unsigned long window_ = 0;
+};
 
 }  // namespace viewer_harness
