@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/DrawableWindow.h"
@@ -104,6 +105,24 @@ TEST_F(X11WindowTest, PartsKeepTheRestAndAnExposureShowsTheLastPictureAndTheFace
     EXPECT_EQ(pixel(120, 120), 0x00FF00u);
     EXPECT_EQ(pixel(660, 10), 0x808080u) << "the face right of the picture";
     EXPECT_EQ(pixel(10, 490), 0x808080u) << "and below it";
+}
+
+TEST_F(X11WindowTest, ExposuresFromTheWindowsThreadWhileTheDrawerDraws) {
+    shown = makeWindow();
+    window->setWindow(shown);
+    std::thread drawer([this] {
+        for (int i = 0; i < 200; ++i) {
+            draw(i % 2 == 0 ? 0x400000 : 0x004000);
+        }
+        draw(0x0000C0);
+    });
+    for (int i = 0; i < 200; ++i) {
+        window->expose(X11Window::Area{0, 0, 700, 500});
+    }
+    drawer.join();
+    EXPECT_EQ(pixel(320, 240), 0x0000C0u) << "the last picture drawn is the one shown";
+    window->expose(X11Window::Area{0, 0, 700, 500});
+    EXPECT_EQ(pixel(320, 240), 0x0000C0u) << "and the one an exposure shows";
 }
 
 TEST_F(X11WindowTest, WindowDestroyedUnderneathCostsAnErrorAndNothingElse) {

@@ -193,7 +193,7 @@ XServer::XServer() {
     }
     const std::string displayFd = std::to_string(pipeEnds[1]);
     process_ = std::make_unique<Process>(std::vector<std::string>{"Xvfb", "-displayfd", displayFd, "-screen",
-                                                                  "0", "1280x960x24", "-nolisten", "tcp"});
+                                                                  "0", "1280x960x24", "-nolisten", "tcp", "-noreset"});
     close(pipeEnds[1]);
     std::string number;
     char digit = 0;
