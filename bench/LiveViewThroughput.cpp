@@ -1,9 +1,14 @@
-// End-to-end live view on the simulated card: event-to-surface latency, the
-// highest sustained rate, and the share of the card's frames that reach a window.
+// End-to-end live view on the simulated card: latency from the card's event,
+// the highest sustained rate, and the share of the card's frames that reach a window.
 //
-//   liveview_throughput [frames-per-second-per-channel] [seconds]
+//   liveview_throughput [frames-per-second-per-channel] [seconds] [surface|screen-surface|screen-x11]
 //
-// 0 frames per second makes the card deliver as fast as it can.
+// 0 frames per second makes the card deliver as fast as it can. surface (the
+// default) times the frame into a window surface in memory. The screen-
+// modes show four camera views in a window on the X display and time the
+// frame until its pixels are on the X server (a round trip after they were
+// sent): screen-surface through window surfaces the user-interface thread
+// paints and flushes, screen-x11 put by the worker itself.
 #include <dlfcn.h>
 #include <sched.h>
 #include <sys/epoll.h>
@@ -21,6 +26,15 @@
 #include <thread>
 #include <vector>
 
+#include <xcb/xcb.h>
+#include <QApplication>
+#include <QEventLoop>
+#include <QGridLayout>
+#include <QTimer>
+#include <QWidget>
+
+#include "app/CameraWindow.h"
+#include "app/QuadviewApplication.h"
 #include "capture/kesmacap.h"
 #include "liveview/LiveView.h"
 #include "platform/WindowSurface.h"
@@ -34,6 +48,7 @@ kesmacap_fn (*realProc)(std::uint16_t) = nullptr;
 kesmacap_get_channel_frame_fn realGetChannelFrame = nullptr;
 
 struct ChannelStats {
+    std::atomic<std::int64_t> fetchedSignal{0};  // ns, the edge of the frame fetched last, until shown
     std::atomic<std::int32_t> lastSequence{-1};
     std::atomic<std::int32_t> firstSequence{-1};
     std::atomic<long> framesShown{0};
@@ -58,6 +73,7 @@ std::int32_t proxyGetChannelFrame(std::uint16_t channel, std::uint8_t** pixels, 
         if (channelStats.lastSequence.exchange(*sequence) != *sequence) {
             ++channelStats.framesShown;
         }
+        channelStats.fetchedSignal = channelStats.signalledAt.load();
     }
     return result;
 }
@@ -68,6 +84,71 @@ kesmacap_fn proxyProc(std::uint16_t ordinal) {
     }
     return realProc(ordinal);
 }
+
+void noteLatency(std::int64_t signalled) {
+    const std::int64_t shown = nowNs();
+    if (measuring && signalled > 0 && shown >= signalled) {
+        const std::lock_guard lock(latencyMutex);
+        latencies.push_back(static_cast<double>(shown - signalled) / 1000.0);
+    }
+}
+
+void roundTrip(xcb_connection_t* connection) {
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+// The worker's own window: times each frame once a round trip shows the server has it.
+class TimedWindow final : public DrawableWindow {
+  public:
+    TimedWindow(DrawableWindow& inner, ChannelIndex channel, xcb_connection_t* connection)
+        : inner_(inner), channel_(channel), connection_(connection) {}
+    int width() const override { return inner_.width(); }
+    int height() const override { return inner_.height(); }
+    void draw(const BgrBlock& block) override {
+        inner_.draw(block);
+        roundTrip(connection_);
+        noteLatency(stats[channel_].fetchedSignal.exchange(0));
+    }
+
+  private:
+    DrawableWindow& inner_;
+    const ChannelIndex channel_;
+    xcb_connection_t* const connection_;
+};
+
+// Four camera views; when they paint through the user-interface thread, each
+// repaint of the window ends with a round trip on the toolkit's connection.
+class Screen final : public QWidget {
+  public:
+    explicit Screen(X11Display* display) {
+        auto* const grid = new QGridLayout(this);  // owned by this widget, as are the views
+        grid->setContentsMargins(0, 0, 0, 0);
+        grid->setSpacing(0);
+        for (ChannelIndex channel = 0; channel < 4; ++channel) {
+            views[channel] = new CameraView(display, this);
+            views[channel]->setFixedSize(640, 480);
+            grid->addWidget(views[channel], channel / 2, channel % 2);
+        }
+    }
+    std::array<CameraView*, 4> views{};
+
+  protected:
+    bool event(QEvent* event) override {
+        if (event->type() != QEvent::UpdateRequest) {
+            return QWidget::event(event);
+        }
+        std::array<std::int64_t, 4> painted{};
+        for (ChannelIndex channel = 0; channel < 4; ++channel) {
+            painted[channel] = stats[channel].fetchedSignal.exchange(0);
+        }
+        const bool handled = QWidget::event(event);
+        roundTrip(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+        for (const std::int64_t signalled : painted) {
+            noteLatency(signalled);
+        }
+        return handled;
+    }
+};
 
 double percentile(std::vector<double> values, double fraction) {
     if (values.empty()) {
@@ -82,7 +163,15 @@ double percentile(std::vector<double> values, double fraction) {
 int main(int argc, char** argv) {
     const std::string rate = argc > 1 ? argv[1] : "30";
     const double seconds = argc > 2 ? std::atof(argv[2]) : 5.0;
+    const std::string target = argc > 3 ? argv[3] : "surface";
     setenv("KESMACAP_SIM_FPS", rate.c_str(), 1);
+    if (target == "surface") {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);  // no screen: the surfaces alone
+    }
+    int qtArgc = 1;
+    QuadviewApplication app(qtArgc, argv,
+                            target == "screen-x11" ? QuadviewApplication::ScreenPath::Automatic
+                                                   : QuadviewApplication::ScreenPath::Surface);
 
     const auto library = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "libkesmacap.so";
     void* const handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -91,23 +180,39 @@ int main(int argc, char** argv) {
         return 1;
     }
     realProc = reinterpret_cast<kesmacap_fn (*)(std::uint16_t)>(dlsym(handle, "kesmacap_proc"));
-    realGetChannelFrame = reinterpret_cast<kesmacap_get_channel_frame_fn>(realProc(KESMACAP_GET_CHANNEL_FRAME));
+    realGetChannelFrame =
+        reinterpret_cast<kesmacap_get_channel_frame_fn>(realProc(KESMACAP_GET_CHANNEL_FRAME));
     const CaptureLibrary capture = CaptureLibrary::bind(proxyProc);
 
-    // Each window surface notes when a frame reached it.
+    // Each window surface notes when a frame reached it; on the screen, the server.
     std::array<std::unique_ptr<WindowSurface>, 4> surfaces;
+    std::array<std::unique_ptr<TimedWindow>, 4> timed;
+    std::unique_ptr<Screen> screen;
+    X11Display* const display = QuadviewApplication::liveDisplay();
+    if (target != "surface") {
+        if (target == "screen-x11" && display == nullptr) {
+            std::fprintf(stderr, "no X display for the worker to draw on\n");
+            return 1;
+        }
+        screen = std::make_unique<Screen>(display);
+        screen->show();
+        QApplication::processEvents();
+    }
     CameraWindows windows{};
     for (ChannelIndex channel = 0; channel < 4; ++channel) {
-        surfaces[channel] = std::make_unique<WindowSurface>(640, 480, [channel, &surfaces] {
-            surfaces[channel]->repaintTaken();
-            const std::int64_t signalled = stats[channel].signalledAt.load();
-            const std::int64_t drawn = nowNs();
-            if (measuring && signalled > 0 && drawn >= signalled) {
-                const std::lock_guard lock(latencyMutex);
-                latencies.push_back(static_cast<double>(drawn - signalled) / 1000.0);
-            }
-        });
-        windows[channel] = surfaces[channel].get();
+        if (target == "screen-x11") {
+            timed[channel] = std::make_unique<TimedWindow>(*screen->views[channel]->drawable(), channel,
+                                                           display->connection());
+            windows[channel] = timed[channel].get();
+        } else if (screen) {
+            windows[channel] = screen->views[channel]->drawable();
+        } else {
+            surfaces[channel] = std::make_unique<WindowSurface>(640, 480, [channel, &surfaces] {
+                surfaces[channel]->repaintTaken();
+                noteLatency(stats[channel].fetchedSignal.exchange(0));
+            });
+            windows[channel] = surfaces[channel].get();
+        }
         capture.OpenChannel(channel);
     }
 
@@ -119,7 +224,8 @@ int main(int argc, char** argv) {
         epoll_event interest{};
         interest.events = EPOLLIN | EPOLLET;
         interest.data.u32 = channel;
-        epoll_ctl(watcher, EPOLL_CTL_ADD, static_cast<int>(reinterpret_cast<std::intptr_t>(event)), &interest);
+        epoll_ctl(watcher, EPOLL_CTL_ADD, static_cast<int>(reinterpret_cast<std::intptr_t>(event)),
+                  &interest);
     }
     std::atomic<bool> watching{true};
     std::thread observer([&] {
@@ -136,11 +242,17 @@ int main(int argc, char** argv) {
         }
     });
 
+    // The user-interface thread keeps running its event loop, as in the viewer.
+    const auto runFor = [](std::chrono::milliseconds period) {
+        QEventLoop loop;
+        QTimer::singleShot(period, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
     StartLiveView(capture, windows);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // warm up
+    runFor(std::chrono::milliseconds(300));  // warm up
     measuring = true;
     const auto start = Clock::now();
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    runFor(std::chrono::milliseconds(static_cast<long>(seconds * 1000)));
     measuring = false;
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
@@ -161,7 +273,8 @@ int main(int argc, char** argv) {
     std::printf("frames delivered by the card: %ld (%.1f per second)\n", delivered, delivered / elapsed);
     std::printf("frames shown in a window:     %ld (%.1f per second)\n", shown, shown / elapsed);
     std::printf("share shown: %.2f %%\n", delivered > 0 ? 100.0 * shown / delivered : 0.0);
-    std::printf("event-to-surface latency: p50 %.0f us, p99 %.0f us (%zu samples)\n", percentile(latencies, 0.5),
+    std::printf("%s, event-to-%s latency: p50 %.0f us, p99 %.0f us (%zu samples)\n", target.c_str(),
+                target == "surface" ? "surface" : "X server", percentile(latencies, 0.5),
                 percentile(latencies, 0.99), latencies.size());
     return 0;
 }
