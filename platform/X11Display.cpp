@@ -106,7 +106,9 @@ bool X11Display::sharedMemoryWorks() {
 
 void X11Display::readEvents() {
     const std::lock_guard lock(reading_);
-    while (xcb_generic_event_t* const raw = xcb_poll_for_event(connection_)) {
+    // One read of the socket; then only what it brought.
+    for (xcb_generic_event_t* raw = xcb_poll_for_event(connection_); raw != nullptr;
+         raw = xcb_poll_for_queued_event(connection_)) {
         const ReplyPointer<xcb_generic_event_t> event(raw);
         if (event->response_type == 0) {
             errors_.fetch_add(1, std::memory_order_relaxed);
