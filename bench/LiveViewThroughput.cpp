@@ -93,10 +93,6 @@ void noteLatency(std::int64_t signalled) {
     }
 }
 
-void roundTrip(xcb_connection_t* connection) {
-    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-}
-
 // The worker's own window: times each frame once a round trip shows the server has it.
 class TimedWindow final : public DrawableWindow {
   public:
@@ -106,7 +102,7 @@ class TimedWindow final : public DrawableWindow {
     int height() const override { return inner_.height(); }
     void draw(const BgrBlock& block) override {
         inner_.draw(block);
-        roundTrip(connection_);
+        AwaitServer(connection_);
         noteLatency(stats[channel_].fetchedSignal.exchange(0));
     }
 
@@ -142,7 +138,7 @@ class Screen final : public QWidget {
             painted[channel] = stats[channel].fetchedSignal.exchange(0);
         }
         const bool handled = QWidget::event(event);
-        roundTrip(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+        AwaitServer(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
         for (const std::int64_t signalled : painted) {
             noteLatency(signalled);
         }

@@ -6,17 +6,10 @@
 #include <xcb/shm.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename Reply>
-using ReplyPointer = std::unique_ptr<Reply, FreeReply>;
 
 const xcb_screen_t* screenOf(xcb_connection_t* connection, int number) {
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection));
@@ -93,7 +86,7 @@ bool X11Display::sharedMemoryWorks() {
         return false;
     }
     const xcb_shm_seg_t segment = xcb_generate_id(connection_);
-    const ReplyPointer<xcb_generic_error_t> error(
+    const XcbPointer<xcb_generic_error_t> error(
         xcb_request_check(connection_, xcb_shm_attach_checked(connection_, segment, id, 1)));
     shmctl(id, IPC_RMID, nullptr);
     if (error) {
@@ -109,7 +102,7 @@ void X11Display::readEvents() {
     // One read of the socket; then only what it brought.
     for (xcb_generic_event_t* raw = xcb_poll_for_event(connection_); raw != nullptr;
          raw = xcb_poll_for_queued_event(connection_)) {
-        const ReplyPointer<xcb_generic_event_t> event(raw);
+        const XcbPointer<xcb_generic_event_t> event(raw);
         if (event->response_type == 0) {
             errors_.fetch_add(1, std::memory_order_relaxed);
         }

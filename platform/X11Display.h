@@ -5,8 +5,25 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+
+// What xcb hands back (replies, errors, events) is the caller's to free.
+struct XcbFree {
+    void operator()(void* reply) const {
+        std::free(
+            reply);  // NOLINT(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory): xcb's malloc
+    }
+};
+template <typename Reply>
+using XcbPointer = std::unique_ptr<Reply, XcbFree>;
+
+// A round trip: once it returns, the server has carried out every request sent before.
+inline void AwaitServer(xcb_connection_t* connection) {
+    const XcbPointer<xcb_get_input_focus_reply_t> reply(
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
 
 // The live view's own connection to the X server, apart from the toolkit's,
 // so that the worker can put pictures into windows from its thread the way

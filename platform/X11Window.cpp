@@ -5,6 +5,7 @@
 #include <xcb/shm.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/PixelConversion.h"
@@ -86,18 +87,18 @@ class X11Window::Image {
             return;
         }
         void* const address = shmat(id, nullptr, 0);
+        // shmat answers (void*) -1 when it fails.
+        const bool mapped = reinterpret_cast<std::intptr_t>(address) != -1;
         xcb_connection_t* const connection = display_.connection();
         const xcb_shm_seg_t segment = xcb_generate_id(connection);
-        xcb_generic_error_t* const error =
-            address == reinterpret_cast<void*>(-1)
-                ? nullptr
-                : xcb_request_check(connection, xcb_shm_attach_checked(connection, segment, id, 1));
+        const XcbPointer<xcb_generic_error_t> error(
+            mapped ? xcb_request_check(connection, xcb_shm_attach_checked(connection, segment, id, 1))
+                   : nullptr);
         shmctl(id, IPC_RMID, nullptr);
-        if (address == reinterpret_cast<void*>(-1)) {
+        if (!mapped) {
             return;
         }
-        if (error != nullptr || xcb_connection_has_error(connection) != 0) {
-            std::free(error);
+        if (error || xcb_connection_has_error(connection) != 0) {
             shmdt(address);
             return;
         }
@@ -222,7 +223,8 @@ void X11Window::put(Image& image, const Area& area) {
                           static_cast<std::uint16_t>(width_), static_cast<std::uint16_t>(rows), 0,
                           static_cast<std::int16_t>(top), 0, display_.depth(),
                           static_cast<std::uint32_t>(stride * rows),
-                          reinterpret_cast<const std::uint8_t*>(image.pixels() + top * width_));
+                          reinterpret_cast<const std::uint8_t*>(image.pixels() +
+                                                                static_cast<std::size_t>(top) * width_));
         }
         image.putAs(0);
     }

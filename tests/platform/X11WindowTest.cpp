@@ -18,9 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
 class X11WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -50,9 +47,7 @@ class X11WindowTest : public ::testing::Test {
         sync(owner);
         return id;
     }
-    static void sync(xcb_connection_t* connection) {
-        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-    }
+    static void sync(xcb_connection_t* connection) { AwaitServer(connection); }
 
     // A solid block of 24-bit pixels shown at (x, y).
     void draw(std::uint32_t rgb, int x = 0, int y = 0, int width = 640, int height = 480) {
@@ -67,10 +62,8 @@ class X11WindowTest : public ::testing::Test {
 
     std::uint32_t pixel(int x, int y) {
         sync(display->connection());
-        const Reply<xcb_get_image_reply_t> reply(
-            xcb_get_image_reply(
-                owner, xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, shown, x, y, 1, 1, ~0u), nullptr),
-            &std::free);
+        const XcbPointer<xcb_get_image_reply_t> reply(xcb_get_image_reply(
+            owner, xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, shown, x, y, 1, 1, ~0u), nullptr));
         std::uint32_t value = 0;
         if (reply) {
             std::memcpy(&value, xcb_get_image_data(reply.get()), 4);

@@ -40,21 +40,16 @@ struct TestCameras::Windows {
     }
 
     // Every put made so far has been carried out once this returns.
-    void settle() const {
-        std::free(xcb_get_input_focus_reply(display->connection(), xcb_get_input_focus(display->connection()),
-                                            nullptr));
-    }
+    void settle() const { AwaitServer(display->connection()); }
 
-    std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(ChannelIndex channel, int x, int y,
-                                                                       int width, int height) const {
+    XcbPointer<xcb_get_image_reply_t> image(ChannelIndex channel, int x, int y, int width, int height) const {
         settle();
-        return {xcb_get_image_reply(
-                    owner,
-                    xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, ids[channel],
-                                  static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
-                                  static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), ~0u),
-                    nullptr),
-                &std::free};
+        return XcbPointer<xcb_get_image_reply_t>(xcb_get_image_reply(
+            owner,
+            xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, ids[channel], static_cast<std::int16_t>(x),
+                          static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
+                          static_cast<std::uint16_t>(height), ~0u),
+            nullptr));
     }
 };
 
@@ -77,7 +72,7 @@ TestCameras::TestCameras() : windows_(std::make_unique<Windows>()) {
         w.cameras[channel] = std::make_unique<X11Window>(*w.display, 640, 480);
         w.cameras[channel]->setWindow(w.ids[channel]);
     }
-    std::free(xcb_get_input_focus_reply(w.owner, xcb_get_input_focus(w.owner), nullptr));
+    AwaitServer(w.owner);
 }
 
 TestCameras::~TestCameras() = default;

@@ -192,8 +192,8 @@ XServer::XServer() {
         return;
     }
     const std::string displayFd = std::to_string(pipeEnds[1]);
-    process_ = std::make_unique<Process>(std::vector<std::string>{"Xvfb", "-displayfd", displayFd, "-screen",
-                                                                  "0", "1280x960x24", "-nolisten", "tcp", "-noreset"});
+    process_ = std::make_unique<Process>(std::vector<std::string>{
+        "Xvfb", "-displayfd", displayFd, "-screen", "0", "1280x960x24", "-nolisten", "tcp", "-noreset"});
     close(pipeEnds[1]);
     std::string number;
     char digit = 0;
