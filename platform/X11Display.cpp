@@ -57,14 +57,14 @@ std::unique_ptr<X11Display> X11Display::open(const char* name, Transfer wanted) 
         xcb_disconnect(connection);
         return nullptr;
     }
-    std::unique_ptr<X11Display> display(new X11Display(connection, *screen));
+    auto display = std::make_unique<X11Display>(Made{}, connection, *screen);
     if (wanted == Transfer::SharedMemory && display->sharedMemoryWorks()) {
         display->transfer_ = Transfer::SharedMemory;
     }
     return display;
 }
 
-X11Display::X11Display(xcb_connection_t* connection, const xcb_screen_t& screen)
+X11Display::X11Display(Made /*key*/, xcb_connection_t* connection, const xcb_screen_t& screen)
     : connection_(connection),
       root_(screen.root),
       depth_(screen.root_depth),

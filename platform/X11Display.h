@@ -63,7 +63,15 @@ class X11Display {
     std::uint64_t errorCount() const { return errors_.load(std::memory_order_relaxed); }
 
   private:
-    X11Display(xcb_connection_t* connection, const xcb_screen_t& screen);
+    // Only open() makes one.
+    struct Made {
+        explicit Made() = default;
+    };
+
+  public:
+    X11Display(Made, xcb_connection_t* connection, const xcb_screen_t& screen);
+
+  private:
     bool sharedMemoryWorks();
 
     xcb_connection_t* const connection_;
