@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "platform/Win32.h"
-#include "platform/WindowSurface.h"
-#include "platform/X11Window.h"
+#include "platform/screen/WindowSurface.h"
+#include "platform/screen/X11Window.h"
 
 // The client area of a camera window: shows its picture 1:1 at the top-left,
 // and the window's face where nothing was drawn yet. Given a display, it is a

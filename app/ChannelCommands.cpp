@@ -1,25 +1,51 @@
 #include "app/ChannelCommands.h"
 
-#include "liveview/LiveView.h"
+#include "app/Design.h"
+#include "save/SavePictures.h"
 
-void OpenChannels(const CaptureLibrary& capture) {
+void ChannelCommands::FormCreate() {
     for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        capture.OpenChannel(channel);
+        capture_.OpenChannel(channel);
     }
     LiveView.CaptureMode = 0;
 }
 
-void CloseChannels(const CaptureLibrary& capture) {
-    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        capture.CloseChannel(channel);
-    }
+void ChannelCommands::FormShow() {
+    shell_.tileCameras();
 }
 
-void ShutDownChannels(const CaptureLibrary& capture) {
+void ChannelCommands::FormDestroy() {
     for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        capture.StopChannel(channel);
-        capture.SetChannelFlag(channel, 0);
-        capture.CloseChannel(channel);
+        capture_.StopChannel(channel);
+        capture_.SetChannelFlag(channel, 0);
+        capture_.CloseChannel(channel);
     }
     ReleaseLiveView();
+}
+
+void ChannelCommands::N2Click() {
+    StartLiveView(capture_, shell_.cameraWindows());
+}
+
+void ChannelCommands::N3Click() {
+    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
+        capture_.CloseChannel(channel);
+    }
+    shell_.closeFrame();
+}
+
+void ChannelCommands::N5Click() {
+    shell_.tileCameras();
+    shell_.restoreCameras();
+}
+
+void ChannelCommands::N6Click() {
+    shell_.cascadeCameras();
+}
+
+void ChannelCommands::N8Click(SavePictureDialog& dialog) {
+    const SaveOutcome outcome = SavePictures(capture_, dialog);
+    if (!outcome.failures.empty()) {
+        shell_.showWarning(QUADVIEW_N8_CAPTION, DescribeSaveFailures(outcome));
+    }
 }

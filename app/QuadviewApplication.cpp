@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "app/Startup.h"
+
 QuadviewApplication::QuadviewApplication(int& argc, char** argv, ScreenPath path) : QApplication(argc, argv) {
     if (path == ScreenPath::Surface || platformName() != QLatin1String("xcb")) {
         return;
@@ -34,13 +36,7 @@ bool QuadviewApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void QuadviewApplication::guard(const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        showCurrentError(QString::fromLocal8Bit(error.what()));
-    } catch (...) {
-        showCurrentError(QString());
-    }
+    GuardHandler([](const std::string& message) { showCurrentError(QString::fromStdString(message)); }, handler);
 }
 
 void QuadviewApplication::showCurrentError(const QString& message) {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/X11Display.h"
+#include "platform/screen/X11Display.h"
 
 // The application object. An exception that escapes an event handler is shown
 // to the user and the event loop goes on, as a form framework does.

@@ -4,11 +4,8 @@
 #include <QMessageBox>
 #include <QShowEvent>
 
-#include "app/ChannelCommands.h"
 #include "app/Design.h"
 #include "app/QuadviewApplication.h"
-#include "liveview/LiveView.h"
-#include "save/SavePictures.h"
 
 namespace {
 
@@ -32,7 +29,7 @@ QMenu* addMenu(QMenuBar* bar, const char* name, const QString& caption) {
 
 }  // namespace
 
-TForm1::TForm1(const CaptureLibrary& capture) : SavePictureDialog1(this), capture_(capture) {
+TForm1::TForm1(const CaptureLibrary& capture) : SavePictureDialog1(this), commands_(capture, *this) {
     setObjectName(QStringLiteral(QUADVIEW_FORM1_CAPTION));
     setWindowTitle(QStringLiteral(QUADVIEW_FORM1_CAPTION));
     auto area = std::make_unique<QMdiArea>();
@@ -114,28 +111,54 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::FormCreate() {
-    OpenChannels(capture_);
+    commands_.FormCreate();
 }
 
 void TForm1::FormShow() {
-    MdiArea->tileSubWindows();
+    commands_.FormShow();
 }
 
 void TForm1::N2Click() {
+    commands_.N2Click();
+}
+
+void TForm1::N3Click() {
+    commands_.N3Click();
+}
+
+void TForm1::N5Click() {
+    commands_.N5Click();
+}
+
+void TForm1::N6Click() {
+    commands_.N6Click();
+}
+
+void TForm1::N8Click() {
+    commands_.N8Click(SavePictureDialog1);
+}
+
+void TForm1::FormDestroy() {
+    commands_.FormDestroy();
+}
+
+CameraWindows TForm1::cameraWindows() const {
     CameraWindows windows{};
     for (ChannelIndex channel = 0; channel < cameraCount_; ++channel) {
         windows[channel] = cameras_[channel]->windowHandle();
     }
-    StartLiveView(capture_, windows);
+    return windows;
 }
 
-void TForm1::N3Click() {
-    CloseChannels(capture_);
-    close();
-}
-
-void TForm1::N5Click() {
+void TForm1::tileCameras() {
     MdiArea->tileSubWindows();
+}
+
+void TForm1::cascadeCameras() {
+    MdiArea->cascadeSubWindows();
+}
+
+void TForm1::restoreCameras() {
     for (CameraWindow* camera : cameras_) {
         if (camera != nullptr) {
             camera->showNormal();
@@ -143,18 +166,10 @@ void TForm1::N5Click() {
     }
 }
 
-void TForm1::N6Click() {
-    MdiArea->cascadeSubWindows();
+void TForm1::closeFrame() {
+    close();
 }
 
-void TForm1::N8Click() {
-    const SaveOutcome outcome = SavePictures(capture_, SavePictureDialog1);
-    if (!outcome.failures.empty()) {
-        QMessageBox::warning(this, QString::fromUtf8(QUADVIEW_N8_CAPTION),
-                             QString::fromStdString(DescribeSaveFailures(outcome)));
-    }
-}
-
-void TForm1::FormDestroy() {
-    ShutDownChannels(capture_);
+void TForm1::showWarning(const std::string& title, const std::string& message) {
+    QMessageBox::warning(this, QString::fromStdString(title), QString::fromStdString(message));
 }

@@ -7,11 +7,12 @@
 #include <memory>
 
 #include "app/CameraWindow.h"
+#include "app/ChannelCommands.h"
 #include "app/QtSavePictureDialog.h"
 #include "capture/CaptureLibrary.h"
 
 // The frame window: holds the four camera windows and the menu.
-class TForm1 final : public QMainWindow {
+class TForm1 final : public QMainWindow, private ShellWindows {
   public:
     // Opens channels 0-3 while it is created.
     explicit TForm1(const CaptureLibrary& capture);
@@ -51,7 +52,14 @@ class TForm1 final : public QMainWindow {
     void buildMenu();
     void applyDesignedLook();
 
-    const CaptureLibrary& capture_;
+    CameraWindows cameraWindows() const override;
+    void tileCameras() override;
+    void cascadeCameras() override;
+    void restoreCameras() override;
+    void closeFrame() override;
+    void showWarning(const std::string& title, const std::string& message) override;
+
+    ChannelCommands commands_;
     std::array<CameraWindow*, ChannelCount> cameras_{};
     ChannelIndex cameraCount_ = 0;
     bool placed_ = false;

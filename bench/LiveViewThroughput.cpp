@@ -35,9 +35,9 @@
 
 #include "app/CameraWindow.h"
 #include "app/QuadviewApplication.h"
-#include "capture/kesmacap.h"
+#include "abi/kesmacap.h"
 #include "liveview/LiveView.h"
-#include "platform/WindowSurface.h"
+#include "platform/screen/WindowSurface.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "kesmacap/TestPattern.h"
+#include "kesmacap/sim/TestPattern.h"
 #include "liveview/LiveView.h"
-#include "platform/EventHandle.h"
+#include "platform/linux/EventHandle.h"
 #include "platform/Win32.h"
-#include "platform/WindowSurface.h"
+#include "platform/screen/WindowSurface.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <type_traits>
 
 #include "capture/CallOperation.h"
-#include "platform/EventHandle.h"
+#include "platform/linux/EventHandle.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "capture/CallOperation.h"
 #include "capture/CaptureLibrary.h"
 #include "capture/LibraryArchitecture.h"
-#include "platform/WideText.h"
+#include "platform/text/Text.h"
 
 const char* const CaptureLibrary::FileName = "kesmacap.dll";
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "capture/CaptureLibrary.h"
-#include "capture/Channel.h"
+#include "capture/ChannelIndex.h"
 #include "platform/Win32.h"
 
 // The camera windows' handles, indexed by channel: window Camera(n+1) shows channel n.

@@ -10,6 +10,9 @@ class SavePictureDialog {
     virtual bool Execute() = 0;
     // The last confirmed file name as 8-bit text, in the platform's file name encoding.
     virtual std::string FileName() const = 0;
+    // The same name as UTF-8, for messages (the name above may be in another
+    // encoding: Windows' ANSI code page).
+    virtual std::string ShownFileName() const { return FileName(); }
     // The last confirmed file type, 1-based in the order of the dialog's list.
     virtual int FilterIndex() const = 0;
 };

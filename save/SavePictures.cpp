@@ -14,12 +14,9 @@ SaveOutcome SavePictures(const CaptureLibrary& capture, SavePictureDialog& dialo
         return outcome;
     }
     outcome.attempted = true;
-    outcome.path = dialog.FileName();
     const int filterIndex = dialog.FilterIndex();
-    // Only the first type gets an extension here, whatever the name already ends with.
-    if (filterIndex == 1) {
-        outcome.path += ".bmp";
-    }
+    outcome.path = SavePath(dialog.FileName(), filterIndex);
+    outcome.shownPath = SavePath(dialog.ShownFileName(), filterIndex);
     const auto format = static_cast<std::uint8_t>(filterIndex - 1);
     for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
         const std::int32_t error =
@@ -31,12 +28,13 @@ SaveOutcome SavePictures(const CaptureLibrary& capture, SavePictureDialog& dialo
     return outcome;
 }
 
-std::string DescribeSaveFailures(const SaveOutcome& outcome) {
-    return DescribeSaveFailures(outcome, outcome.path);
+std::string SavePath(const std::string& fileName, int filterIndex) {
+    // Only the first type gets an extension here, whatever the name already ends with.
+    return filterIndex == 1 ? fileName + ".bmp" : fileName;
 }
 
-std::string DescribeSaveFailures(const SaveOutcome& outcome, const std::string& shownPath) {
-    std::string text = "無法儲存下列圖片 (" + shownPath + ")：";
+std::string DescribeSaveFailures(const SaveOutcome& outcome) {
+    std::string text = "無法儲存下列圖片 (" + outcome.shownPath + ")：";
     for (const SaveFailure& failure : outcome.failures) {
         text += "\nCamera" + std::to_string(failure.channel + 1) + ": " + std::strerror(failure.error);
     }

@@ -15,6 +15,7 @@ struct SaveFailure {
 struct SaveOutcome {
     bool attempted = false;  // false when the dialog was cancelled
     std::string path;        // as handed to the library
+    std::string shownPath;   // the same name as the user reads it (UTF-8)
     std::vector<SaveFailure> failures;
 };
 
@@ -22,8 +23,9 @@ struct SaveOutcome {
 // current picture under that name. A cancelled dialog saves nothing.
 SaveOutcome SavePictures(const CaptureLibrary& capture, SavePictureDialog& dialog);
 
-// The text that tells the user which pictures could not be written, and why.
-// shownPath is the name as the user should read it (UTF-8); the path handed
-// to the library may be in another encoding (Windows' ANSI code page).
-std::string DescribeSaveFailures(const SaveOutcome& outcome, const std::string& shownPath);
+// The name the library gets for a file name and 1-based file type.
+std::string SavePath(const std::string& fileName, int filterIndex);
+
+// The text that tells the user which pictures could not be written, and why,
+// under the name as the user reads it.
 std::string DescribeSaveFailures(const SaveOutcome& outcome);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "capture/Channel.h"
+#include "capture/ChannelIndex.h"
 
 // TCamera1 ... TCamera4: MDI children without controls of their own; the
 // live view draws straight into their client areas. Their close box

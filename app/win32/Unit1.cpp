@@ -1,24 +1,21 @@
 #include "app/win32/Unit1.h"
 
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
-#include "app/ChannelCommands.h"
+#include "app/Startup.h"
 #include "app/Design.h"
 #include "app/win32/Camera.h"
-#include "app/win32/Text.h"
-#include "liveview/LiveView.h"
-#include "save/SavePictures.h"
+#include "platform/text/Text.h"
 
 template <typename Handler>
-void Guard(HWND owner, Handler&& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        MessageBoxW(owner, Widen(error.what()).c_str(), L"quadview", MB_OK | MB_ICONERROR);
-    } catch (...) {
-        MessageBoxW(owner, L"", L"quadview", MB_OK | MB_ICONERROR);
-    }
+void TForm1::guard(Handler&& handler) {
+    GuardHandler(
+        [this](const std::string& message) {
+            MessageBoxW(window_, Widen(message).c_str(), L"quadview", MB_OK | MB_ICONERROR);
+        },
+        std::forward<Handler>(handler));
 }
 
 void TForm1::Register(HINSTANCE instance) {
@@ -39,7 +36,7 @@ void TForm1::Register(HINSTANCE instance) {
 
 TForm1::TForm1(HINSTANCE instance, const CaptureLibrary& capture)
     : instance_(instance),
-      capture_(capture),
+      commands_(capture, *this),
       accelerators_(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(QUADVIEW_ACCELERATORS))) {
     // Hidden until Run shows it; WM_CREATE makes the MDI client and runs FormCreate.
     window_ = CreateWindowExW(0, ClassName, L"" QUADVIEW_FORM1_CAPTION, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
@@ -83,7 +80,7 @@ void TForm1::Destroy() {
         return;
     }
     destroyed_ = true;
-    Guard(window_, [this] { FormDestroy(); });
+    guard([this] { FormDestroy(); });
     DestroyWindow(window_);
 }
 
@@ -119,7 +116,7 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             // The frame's button face behind the cameras too, not the workspace grey.
             SetClassLongPtrW(client_, GCLP_HBRBACKGROUND, static_cast<LONG_PTR>(COLOR_BTNFACE + 1));
-            Guard(window_, [this] { FormCreate(); });
+            guard([this] { FormCreate(); });
             return 0;
         }
         case WM_SHOWWINDOW:
@@ -130,7 +127,7 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_APP:
-            Guard(window_, [this] { FormShow(); });
+            guard([this] { FormShow(); });
             return 0;
         case WM_COMMAND:
             if (HIWORD(wParam) <= 1) {
@@ -156,30 +153,52 @@ void TForm1::command(WORD id) {
                                                                        {QUADVIEW_ID_N8, &TForm1::N8Click}};
     for (const auto& [handled, handler] : Handlers) {
         if (handled == id) {
-            Guard(window_, [this, handler = handler] { (this->*handler)(); });
+            guard([this, handler = handler] { (this->*handler)(); });
         }
     }
 }
 
 void TForm1::FormCreate() {
-    OpenChannels(capture_);
+    commands_.FormCreate();
 }
 
 void TForm1::FormShow() {
-    SendMessageW(client_, WM_MDITILE, MDITILE_HORIZONTAL, 0);
+    commands_.FormShow();
 }
 
 void TForm1::N2Click() {
-    StartLiveView(capture_, cameras_);
+    commands_.N2Click();
 }
 
 void TForm1::N3Click() {
-    CloseChannels(capture_);
-    PostQuitMessage(0);
+    commands_.N3Click();
 }
 
 void TForm1::N5Click() {
+    commands_.N5Click();
+}
+
+void TForm1::N6Click() {
+    commands_.N6Click();
+}
+
+void TForm1::N8Click() {
+    commands_.N8Click(SavePictureDialog1);
+}
+
+void TForm1::FormDestroy() {
+    commands_.FormDestroy();
+}
+
+void TForm1::tileCameras() {
     SendMessageW(client_, WM_MDITILE, MDITILE_HORIZONTAL, 0);
+}
+
+void TForm1::cascadeCameras() {
+    SendMessageW(client_, WM_MDICASCADE, 0, 0);
+}
+
+void TForm1::restoreCameras() {
     for (const HWND camera : cameras_) {
         if (camera != nullptr) {
             SendMessageW(client_, WM_MDIRESTORE, reinterpret_cast<WPARAM>(camera), 0);
@@ -187,21 +206,10 @@ void TForm1::N5Click() {
     }
 }
 
-void TForm1::N6Click() {
-    SendMessageW(client_, WM_MDICASCADE, 0, 0);
+void TForm1::closeFrame() {
+    PostQuitMessage(0);
 }
 
-void TForm1::N8Click() {
-    const SaveOutcome outcome = SavePictures(capture_, SavePictureDialog1);
-    if (outcome.failures.empty()) {
-        return;
-    }
-    const std::string shown =
-        Utf8(SavePictureDialog1.WideFileName()) + (SavePictureDialog1.FilterIndex() == 1 ? ".bmp" : "");
-    MessageBoxW(window_, Widen(DescribeSaveFailures(outcome, shown)).c_str(),
-                Widen(QUADVIEW_N8_CAPTION).c_str(), MB_OK | MB_ICONWARNING);
-}
-
-void TForm1::FormDestroy() {
-    ShutDownChannels(capture_);
+void TForm1::showWarning(const std::string& title, const std::string& message) {
+    MessageBoxW(window_, Widen(message).c_str(), Widen(title).c_str(), MB_OK | MB_ICONWARNING);
 }

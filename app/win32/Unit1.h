@@ -5,18 +5,19 @@
 #include <array>
 #include <memory>
 
+#include "app/ChannelCommands.h"
 #include "app/win32/Win32SavePictureDialog.h"
 #include "capture/CaptureLibrary.h"
 
 // The frame window: an MDI frame holding the four camera windows, with the menu.
-class TForm1 {
+class TForm1 final : private ShellWindows {
   public:
     static constexpr const wchar_t* ClassName = L"TForm1";
     static void Register(HINSTANCE instance);
 
     // Creates the window; FormCreate runs while it is created.
     TForm1(HINSTANCE instance, const CaptureLibrary& capture);
-    ~TForm1();
+    ~TForm1() override;
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
 
@@ -46,9 +47,19 @@ class TForm1 {
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void command(WORD id);
     LRESULT defaultHandling(UINT message, WPARAM wParam, LPARAM lParam);
+    // Runs a handler; an exception it throws is shown in a message box.
+    template <typename Handler>
+    void guard(Handler&& handler);
+
+    CameraWindows cameraWindows() const override { return cameras_; }
+    void tileCameras() override;
+    void cascadeCameras() override;
+    void restoreCameras() override;
+    void closeFrame() override;
+    void showWarning(const std::string& title, const std::string& message) override;
 
     HINSTANCE instance_;
-    const CaptureLibrary& capture_;
+    ChannelCommands commands_;
     HWND window_ = nullptr;
     HWND client_ = nullptr;
     HACCEL accelerators_ = nullptr;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/Design.h"
-#include "app/win32/Text.h"
+#include "platform/text/Text.h"
 
 namespace {
 
@@ -40,4 +40,8 @@ bool Win32SavePictureDialog::Execute() {
     ansiName_ = *ansi;
     filterIndex_ = static_cast<int>(dialog.nFilterIndex);
     return true;
+}
+
+std::string Win32SavePictureDialog::ShownFileName() const {
+    return Utf8(wideName_);
 }

@@ -17,9 +17,8 @@ class Win32SavePictureDialog final : public SavePictureDialog {
     // counts as cancelled: nothing is saved under a mangled name.
     bool Execute() override;
     std::string FileName() const override { return ansiName_; }
+    std::string ShownFileName() const override;
     int FilterIndex() const override { return filterIndex_; }
-    // The confirmed name as the user typed it, for messages.
-    const std::wstring& WideFileName() const { return wideName_; }
 
   private:
     HWND owner_;

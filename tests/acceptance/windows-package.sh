@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The Windows zip holds exactly quadview.exe, the simulated kesmacap.dll and
-# README.txt in one folder, and unpacked elsewhere it runs.
+# The Windows zip holds exactly quadview.exe, the simulated kesmacap.dll,
+# README.txt and LICENSE.txt in one folder, and unpacked elsewhere it runs.
 # Usage: windows-package.sh ZIP ACCEPTANCE_SCRIPT
 set -euo pipefail
 zip="$1"
@@ -8,7 +8,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 expected="$(basename "$zip" .zip)"
 listing="$(unzip -Z1 "$zip" | grep -v '/$' | sort)"
-want="$(printf '%s\n' "$expected/README.txt" "$expected/kesmacap.dll" "$expected/quadview.exe")"
+want="$(printf '%s\n' "$expected/LICENSE.txt" "$expected/README.txt" "$expected/kesmacap.dll" "$expected/quadview.exe")"
 if [ "$listing" != "$want" ]; then
     echo "FAILED: the zip holds:"; echo "$listing"; exit 1
 fi

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/win32/Text.h"
+#include "platform/text/Text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Capture libraries that break the ABI in one way each, for the binding tests.
 #include <cstdint>
 
-#include "capture/kesmacap.h"
+#include "abi/kesmacap.h"
 
 namespace {
 std::int32_t anyOperation() {

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "kesmacap/Card.h"
-#include "kesmacap/SimulatedSource.h"
+#include "kesmacap/card/Card.h"
+#include "kesmacap/sim/SimulatedSource.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "liveview/LiveView.h"
 #include "platform/Win32.h"
-#include "platform/WindowSurface.h"
+#include "platform/screen/WindowSurface.h"
 
 namespace {
 

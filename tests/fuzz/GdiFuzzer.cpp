@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/Win32.h"
-#include "platform/WindowSurface.h"
+#include "platform/screen/WindowSurface.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);

@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <string>
 
-#include "kesmacap/Card.h"
-#include "kesmacap/V4l2Source.h"
-#include "tests/kesmacap/FakeV4l2System.h"
+#include "kesmacap/card/Card.h"
+#include "kesmacap/v4l2/V4l2Source.h"
+#include "tests/support/FakeV4l2System.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <functional>
 
-#include "capture/kesmacap.h"
-#include "kesmacap/PictureWriter.h"
+#include "abi/kesmacap.h"
+#include "kesmacap/pictures/PictureWriter.h"
 #include "tests/support/ImageFiles.h"
 
 namespace kesmacap {

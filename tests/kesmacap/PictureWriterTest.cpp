@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "capture/kesmacap.h"
-#include "kesmacap/Card.h"
-#include "kesmacap/PictureWriter.h"
-#include "kesmacap/SimulatedSource.h"
-#include "kesmacap/TestPattern.h"
+#include "abi/kesmacap.h"
+#include "kesmacap/card/Card.h"
+#include "kesmacap/pictures/PictureWriter.h"
+#include "kesmacap/sim/SimulatedSource.h"
+#include "kesmacap/sim/TestPattern.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/TestPlatform.h"
 

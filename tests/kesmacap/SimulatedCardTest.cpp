@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "kesmacap/Card.h"
-#include "kesmacap/SimulatedSource.h"
+#include "kesmacap/card/Card.h"
+#include "kesmacap/sim/SimulatedSource.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/TestPlatform.h"
 

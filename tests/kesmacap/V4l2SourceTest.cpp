@@ -8,10 +8,10 @@
 #include <functional>
 #include <thread>
 
-#include "capture/kesmacap.h"
-#include "kesmacap/Card.h"
-#include "kesmacap/V4l2Source.h"
-#include "tests/kesmacap/FakeV4l2System.h"
+#include "abi/kesmacap.h"
+#include "kesmacap/card/Card.h"
+#include "kesmacap/v4l2/V4l2Source.h"
+#include "tests/support/FakeV4l2System.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/TestPlatform.h"
 #include "tests/support/Waiting.h"

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/EventHandle.h"
+#include "platform/linux/EventHandle.h"
 #include "platform/Win32.h"
 
 namespace {
@@ -101,6 +101,26 @@ TEST(EventWait, ResetNeverBlocksOnADescriptorOpenedBlocking) {
     EXPECT_TRUE(ResetEvent(event));
     EXPECT_EQ(WaitForMultipleObjects(1, &event, FALSE, 0), WAIT_TIMEOUT);
     close(DescriptorFromEventHandle(event));
+}
+
+// A process started with standard input closed hands descriptor 0 to its first eventfd.
+TEST(EventWait, DescriptorZeroIsAnEventLikeAnyOther) {
+    const int savedInput = dup(0);
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ASSERT_EQ(dup2(fd, 0), 0);
+    close(fd);
+    const HANDLE event = EventHandleFromDescriptor(0);
+    EXPECT_NE(event, nullptr);
+    EXPECT_TRUE(SetEvent(event));
+    EXPECT_EQ(WaitForMultipleObjects(1, &event, FALSE, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ResetEvent(event));
+    EXPECT_EQ(WaitForMultipleObjects(1, &event, FALSE, 0), WAIT_TIMEOUT);
+    if (savedInput >= 0) {
+        dup2(savedInput, 0);
+        close(savedInput);
+    } else {
+        close(0);
+    }
 }
 
 DWORD WINAPI returnParameter(LPVOID parameter) {

@@ -4,10 +4,10 @@
 #include <memory>
 #include <vector>
 
-#include "platform/GdiObjects.h"
-#include "platform/PixelConversion.h"
+#include "platform/linux/GdiObjects.h"
+#include "platform/linux/PixelConversion.h"
 #include "platform/Win32.h"
-#include "platform/WindowSurface.h"
+#include "platform/screen/WindowSurface.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/DrawableWindow.h"
-#include "platform/X11Window.h"
+#include "platform/screen/X11Window.h"
 
 namespace {
 

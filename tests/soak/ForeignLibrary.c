@@ -15,7 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "capture/kesmacap.h"
+#include "abi/kesmacap.h"
 
 static int events[4] = {-1, -1, -1, -1};
 static volatile int started[4];

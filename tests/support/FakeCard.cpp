@@ -3,7 +3,7 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "kesmacap/OrdinalTable.h"
+#include "abi/OrdinalTable.h"
 
 namespace testing_support {
 

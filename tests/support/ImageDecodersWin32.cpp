@@ -6,7 +6,7 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
-#include "platform/WideText.h"
+#include "platform/text/Text.h"
 #include "tests/support/ImageFiles.h"
 
 namespace testing_support {

@@ -1,6 +1,6 @@
 #include <array>
 
-#include "platform/WindowSurface.h"
+#include "platform/screen/WindowSurface.h"
 #include "tests/support/TestCameras.h"
 
 namespace testing_support {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "platform/X11Window.h"
+#include "platform/screen/X11Window.h"
 #include "tests/support/TestCameras.h"
 
 namespace testing_support {

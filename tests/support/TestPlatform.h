@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "capture/kesmacap.h"
+#include "abi/kesmacap.h"
 
 namespace testing_support {
 

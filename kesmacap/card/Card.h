@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "kesmacap/card/Channel.h"
+
+namespace kesmacap {
+
+constexpr int ChannelCount = 4;
+using Channels = std::array<Channel, ChannelCount>;
+
+// What a capture back end does; the card does the rest. Calls come with the
+// channel's number already checked, one at a time per card.
+class FrameSource {
+  public:
+    virtual ~FrameSource() = default;
+    // Returns 0 or an errno value (ENODEV: no device for this channel).
+    virtual std::int32_t open(int channel) = 0;
+    virtual void close(int channel) = 0;
+    virtual std::int32_t start(int channel) = 0;
+    virtual void stop(int channel) = 0;
+    // The picture a channel shows while it does not run; null keeps the last frame.
+    virtual const Picture* still(int /*channel*/) const { return nullptr; }
+};
+
+// The capture ABI's operations over four channels and one back end.
+class Card {
+  public:
+    // make gets the channels the back end will publish into.
+    template <typename MakeSource>
+    explicit Card(MakeSource&& make) : source_(make(channels_)) {}
+    ~Card();
+    Card(const Card&) = delete;
+    Card& operator=(const Card&) = delete;
+
+    std::int32_t OpenChannel(std::uint16_t channel);
+    std::int32_t StopChannel(std::uint16_t channel);
+    std::int32_t SetChannelFlag(std::uint16_t channel, std::int32_t value);
+    std::int32_t CloseChannel(std::uint16_t channel);
+    std::int32_t GetChannelEvent(std::uint16_t channel, kesmacap_event* event);
+    std::int32_t SetChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes);
+    std::int32_t SetChannelMode(std::uint16_t channel, std::uint8_t mode);
+    std::int32_t GetChannelFrame(std::uint16_t channel, std::uint8_t** pixels, std::int32_t* width,
+                                 std::int32_t* height, std::int32_t* sequence);
+    std::int32_t StartChannel(std::uint16_t channel, std::int32_t value);
+    std::int32_t QueryChannelState(std::uint16_t channel, std::int32_t* state);
+    std::int32_t SaveChannelPicture(std::uint16_t channel, const char* path, std::uint8_t format,
+                                    std::int32_t value);
+
+  private:
+    void stopLocked(int channel);
+
+    // Declared first so the back end, which publishes into them, goes first.
+    Channels channels_;
+    // Serialises open, start, stop and close, so a back end sees them one at a time.
+    std::mutex control_;
+    std::unique_ptr<FrameSource> source_;
+};
+
+// The process's card, made on first use and torn down when the library is unloaded.
+Card& TheCard();
+
+}  // namespace kesmacap

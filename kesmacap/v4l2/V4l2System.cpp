@@ -1,0 +1,95 @@
+#include "kesmacap/v4l2/V4l2System.h"
+
+#include <fcntl.h>
+#include <libv4l2.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <sstream>
+
+namespace kesmacap {
+
+namespace {
+
+class Libv4l2System final : public V4l2System {
+  public:
+    std::vector<std::string> deviceNodes() override {
+        std::vector<std::string> nodes;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator("/dev", error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("video", 0) == 0) {
+                nodes.push_back(entry.path().string());
+            }
+        }
+        return nodes;
+    }
+    int open(const std::string& path, int flags) override { return v4l2_open(path.c_str(), flags); }
+    int close(int fd) override { return v4l2_close(fd); }
+    int ioctl(int fd, unsigned long request, void* argument) override {
+        int result = 0;
+        do {
+            result = v4l2_ioctl(fd, request, argument);
+        } while (result < 0 && errno == EINTR);
+        return result;
+    }
+    void* mmap(std::size_t length, int prot, int flags, int fd, off_t offset) override {
+        return v4l2_mmap(nullptr, length, prot, flags, fd, offset);
+    }
+    int munmap(void* address, std::size_t length) override { return v4l2_munmap(address, length); }
+    int poll(pollfd* fds, nfds_t count, int timeout) override { return ::poll(fds, count, timeout); }
+};
+
+// "/dev/video10" sorts after "/dev/video9".
+long nodeNumber(const std::string& path) {
+    const auto digits = path.find_last_not_of("0123456789");
+    const std::string number = path.substr(digits + 1);
+    return number.empty() ? -1 : std::stol(number);
+}
+
+bool capturesVideo(V4l2System& system, const std::string& path) {
+    const int fd = system.open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    v4l2_capability capability{};
+    const bool capture = system.ioctl(fd, VIDIOC_QUERYCAP, &capability) == 0 &&
+                         ((capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps
+                                                                                : capability.capabilities) &
+                             V4L2_CAP_VIDEO_CAPTURE;
+    system.close(fd);
+    return capture;
+}
+
+}  // namespace
+
+std::unique_ptr<V4l2System> MakeLibv4l2System() {
+    return std::make_unique<Libv4l2System>();
+}
+
+std::vector<std::string> ResolveV4l2Devices(V4l2System& system, const char* configured) {
+    std::vector<std::string> devices;
+    if (configured != nullptr && *configured != '\0') {
+        std::stringstream list(configured);
+        std::string path;
+        while (std::getline(list, path, ',')) {
+            devices.push_back(path);
+        }
+        return devices;
+    }
+    std::vector<std::string> nodes = system.deviceNodes();
+    std::sort(nodes.begin(), nodes.end(),
+              [](const std::string& a, const std::string& b) { return nodeNumber(a) < nodeNumber(b); });
+    for (const std::string& node : nodes) {
+        if (capturesVideo(system, node)) {
+            devices.push_back(node);
+        }
+    }
+    return devices;
+}
+
+}  // namespace kesmacap

@@ -1,0 +1,401 @@
+#include "tests/support/FakeV4l2System.h"
+
+#include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace testing_support {
+
+namespace {
+
+constexpr off_t OffsetStep = 1 << 24;
+
+int failWith(int error) {
+    errno = error;
+    return -1;
+}
+
+}  // namespace
+
+void FakeV4l2System::addDevice(const std::string& path, const FakeDeviceSpec& spec) {
+    const std::lock_guard lock(mutex_);
+    devices_[path].spec = spec;
+    nodes_.push_back(path);
+}
+
+std::size_t FakeV4l2System::frameBytes(const Device& device) const {
+    const std::uint32_t line =
+        device.spec.bytesPerLine != 0 ? device.spec.bytesPerLine : device.spec.width * 3;
+    return static_cast<std::size_t>(line) * device.spec.height;
+}
+
+void FakeV4l2System::setReady(const Device& device, bool ready) const {
+    if (ready) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = write(device.fd, &one, sizeof one);
+    } else {
+        std::uint64_t drained = 0;
+        [[maybe_unused]] const auto got = read(device.fd, &drained, sizeof drained);
+    }
+}
+
+bool FakeV4l2System::pushFrame(const std::string& path, std::uint8_t blue, std::uint8_t green,
+                               std::uint8_t red) {
+    const std::lock_guard lock(mutex_);
+    Device* const device = byPath(path);
+    if (device == nullptr || !device->streaming || device->queued.empty()) {
+        return false;
+    }
+    const std::uint32_t index = device->queued.front();
+    device->queued.pop_front();
+    std::vector<std::uint8_t>& pixels = device->buffers[index];
+    const std::size_t line =
+        device->spec.bytesPerLine != 0 ? device->spec.bytesPerLine : std::size_t{device->spec.width} * 3;
+    for (std::uint32_t y = 0; y < device->spec.height; ++y) {
+        for (std::uint32_t x = 0; x < device->spec.width; ++x) {
+            const std::size_t at = static_cast<std::size_t>(y) * line + std::size_t{x} * 3;
+            if (at + 3 > pixels.size()) {
+                break;  // a buffer smaller than the frame: filled as far as it goes
+            }
+            std::uint8_t* const pixel = pixels.data() + at;
+            pixel[0] = blue;
+            pixel[1] = green;
+            pixel[2] = red;
+        }
+    }
+    device->filled.push_back(index);
+    setReady(*device, true);
+    return true;
+}
+
+void FakeV4l2System::fail(const std::string& path, int error) {
+    const std::lock_guard lock(mutex_);
+    Device* const device = byPath(path);
+    device->failure = error;
+    if (error == ENODEV) {
+        device->streaming = false;  // the driver stops the queue as it unregisters the node
+    }
+    setReady(*device, true);
+}
+
+void FakeV4l2System::spuriousWakeUp(const std::string& path) {
+    const std::lock_guard lock(mutex_);
+    Device* const device = byPath(path);
+    device->spurious = true;
+    setReady(*device, true);
+}
+
+bool FakeV4l2System::isStreaming(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    return byPath(path)->streaming;
+}
+
+bool FakeV4l2System::isCapturing(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    const Device* const device = byPath(path);
+    return device->streaming || device->readMode;
+}
+
+int FakeV4l2System::emptyDequeues(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    return byPath(path)->emptyDequeues;
+}
+
+v4l2_fract FakeV4l2System::frameInterval(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    return byPath(path)->interval;
+}
+
+bool FakeV4l2System::isOpen(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    return byPath(path)->fd >= 0;
+}
+
+std::size_t FakeV4l2System::queuedBuffers(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    return byPath(path)->queued.size();
+}
+
+std::size_t FakeV4l2System::mappedBuffers() const {
+    const std::lock_guard lock(mutex_);
+    return mapped_.size();
+}
+
+FakeV4l2System::Device* FakeV4l2System::byFd(int fd) {
+    for (auto& [path, device] : devices_) {
+        if (device.fd == fd && fd >= 0) {
+            return &device;
+        }
+    }
+    return nullptr;
+}
+
+FakeV4l2System::Device* FakeV4l2System::byPath(const std::string& path) {
+    const auto found = devices_.find(path);
+    return found == devices_.end() ? nullptr : &found->second;
+}
+
+const FakeV4l2System::Device* FakeV4l2System::byPath(const std::string& path) const {
+    const auto found = devices_.find(path);
+    return found == devices_.end() ? nullptr : &found->second;
+}
+
+std::vector<std::string> FakeV4l2System::deviceNodes() {
+    const std::lock_guard lock(mutex_);
+    return nodes_;
+}
+
+int FakeV4l2System::open(const std::string& path, int /*flags*/) {
+    const std::lock_guard lock(mutex_);
+    Device* const device = byPath(path);
+    if (device == nullptr) {
+        return failWith(ENOENT);
+    }
+    if (device->fd >= 0) {
+        return failWith(EBUSY);
+    }
+    device->fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return device->fd;
+}
+
+int FakeV4l2System::close(int fd) {
+    const std::lock_guard lock(mutex_);
+    Device* const device = byFd(fd);
+    if (device == nullptr) {
+        return failWith(EBADF);
+    }
+    // The last reference to the file goes: the queue, its buffers and any read mode with it.
+    ::close(device->fd);
+    device->fd = -1;
+    device->streaming = false;
+    device->readMode = false;
+    device->buffers.clear();
+    device->queued.clear();
+    device->filled.clear();
+    return 0;
+}
+
+int FakeV4l2System::ioctl(int fd, unsigned long request, void* argument) {
+    const std::lock_guard lock(mutex_);
+    Device* const device = byFd(fd);
+    if (device == nullptr) {
+        return failWith(EBADF);
+    }
+    if (device->spec.failingRequest != 0 && request == device->spec.failingRequest) {
+        return failWith(device->spec.failingError);
+    }
+    if (device->failure == ENODEV) {
+        return failWith(ENODEV);  // unplugged: the node answers nothing any more
+    }
+    return this->request(*device, request, argument);
+}
+
+// The kernel's video buffer layer, as far as the back end meets it.
+int FakeV4l2System::request(Device& device, unsigned long request, void* argument) {
+    switch (request) {
+        case VIDIOC_QUERYCAP: {
+            auto* const capability = static_cast<v4l2_capability*>(argument);
+            const std::uint32_t caps =
+                device.spec.capture ? V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING : V4L2_CAP_META_CAPTURE;
+            capability->capabilities = caps | V4L2_CAP_DEVICE_CAPS;
+            capability->device_caps = caps;
+            return 0;
+        }
+        case VIDIOC_S_FMT: {
+            auto& pix = static_cast<v4l2_format*>(argument)->fmt.pix;
+            pix.width = device.spec.width;
+            pix.height = device.spec.height;
+            pix.pixelformat = device.spec.pixelFormat;
+            pix.bytesperline = device.spec.bytesPerLine;
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMEINTERVALS: {
+            auto* const interval = static_cast<v4l2_frmivalenum*>(argument);
+            const auto& offered = device.spec.frameIntervals;
+            if (offered.empty()) {
+                return failWith(ENOTTY);
+            }
+            if (interval->pixel_format != device.spec.pixelFormat || interval->width != device.spec.width ||
+                interval->height != device.spec.height) {
+                return failWith(EINVAL);
+            }
+            if (device.spec.stepwiseIntervals && interval->index == 0 && offered.size() == 2) {
+                interval->type = V4L2_FRMIVAL_TYPE_STEPWISE;
+                interval->stepwise.min = offered[0];
+                interval->stepwise.max = offered[1];
+                interval->stepwise.step = v4l2_fract{1, offered[0].denominator};
+                return 0;
+            }
+            if (device.spec.stepwiseIntervals || interval->index >= offered.size()) {
+                return failWith(EINVAL);
+            }
+            interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+            interval->discrete = offered[interval->index];
+            return 0;
+        }
+        case VIDIOC_G_PARM:
+        case VIDIOC_S_PARM: {
+            if (device.spec.frameIntervals.empty()) {
+                return failWith(ENOTTY);
+            }
+            auto& capture = static_cast<v4l2_streamparm*>(argument)->parm.capture;
+            if (request == VIDIOC_S_PARM) {
+                device.interval = capture.timeperframe;
+            }
+            capture.capability = V4L2_CAP_TIMEPERFRAME;
+            capture.timeperframe = device.interval;
+            return 0;
+        }
+        case VIDIOC_REQBUFS: {
+            auto* const request = static_cast<v4l2_requestbuffers*>(argument);
+            if (device.readMode || device.streaming) {
+                return failWith(EBUSY);  // "file io in progress", or streaming
+            }
+            device.queued.clear();
+            device.filled.clear();
+            const std::size_t length =
+                device.spec.sizeImage != 0 ? device.spec.sizeImage : frameBytes(device);
+            device.buffers.assign(request->count, std::vector<std::uint8_t>(length));
+            if (device.buffers.empty() && device.pollers > 0) {
+                device.readMode = true;  // a poll woken now finds a queue without buffers
+            }
+            return 0;
+        }
+        case VIDIOC_QUERYBUF: {
+            auto* const buffer = static_cast<v4l2_buffer*>(argument);
+            if (buffer->index >= device.buffers.size()) {
+                return failWith(EINVAL);
+            }
+            buffer->length = static_cast<std::uint32_t>(device.buffers[buffer->index].size());
+            buffer->m.offset = static_cast<std::uint32_t>(buffer->index * OffsetStep);
+            return 0;
+        }
+        case VIDIOC_QBUF: {
+            const auto* const buffer = static_cast<v4l2_buffer*>(argument);
+            if (device.readMode) {
+                return failWith(EBUSY);
+            }
+            if (buffer->index >= device.buffers.size() ||
+                std::count(device.queued.begin(), device.queued.end(), buffer->index) != 0) {
+                return failWith(EINVAL);
+            }
+            device.queued.push_back(buffer->index);
+            return 0;
+        }
+        case VIDIOC_DQBUF: {
+            auto* const buffer = static_cast<v4l2_buffer*>(argument);
+            if (device.failure != 0) {
+                return failWith(device.failure);
+            }
+            if (!device.streaming) {
+                return failWith(EINVAL);
+            }
+            if (device.spurious || device.filled.empty()) {
+                device.spurious = false;
+                ++device.emptyDequeues;
+                setReady(device, !device.filled.empty());
+                return failWith(EAGAIN);
+            }
+            buffer->index = device.filled.front();
+            buffer->bytesused = device.spec.bytesUsed != 0 ? device.spec.bytesUsed
+                                                           : static_cast<std::uint32_t>(frameBytes(device));
+            buffer->flags = 0;
+            device.filled.pop_front();
+            setReady(device, !device.filled.empty());
+            return 0;
+        }
+        case VIDIOC_STREAMON:
+            if (device.readMode) {
+                return failWith(EBUSY);
+            }
+            if (device.buffers.empty()) {
+                return failWith(EINVAL);
+            }
+            device.streaming = true;
+            return 0;
+        case VIDIOC_STREAMOFF:
+            // Every buffer goes back to the application, queued or filled, and pollers wake.
+            device.streaming = false;
+            device.queued.clear();
+            device.filled.clear();
+            setReady(device, true);
+            return 0;
+        default:
+            return failWith(ENOTTY);
+    }
+}
+
+void* FakeV4l2System::mmap(std::size_t length, int /*prot*/, int /*flags*/, int fd, off_t offset) {
+    const std::lock_guard lock(mutex_);
+    Device* const device = byFd(fd);
+    const auto index = static_cast<std::size_t>(offset / OffsetStep);
+    if (device == nullptr || device->spec.mmapFails || index >= device->buffers.size() ||
+        device->buffers[index].size() != length) {
+        errno = EINVAL;
+        return MAP_FAILED;
+    }
+    void* const address = device->buffers[index].data();
+    mapped_.insert(address);
+    return address;
+}
+
+int FakeV4l2System::munmap(void* address, std::size_t /*length*/) {
+    const std::lock_guard lock(mutex_);
+    return mapped_.erase(address) == 1 ? 0 : failWith(EINVAL);
+}
+
+// As the kernel's buffer layer answers a poll, at its start and again when it
+// wakes: a queue without buffers starts the read() emulation; a queue with
+// buffers that is not streaming has nothing to wait for (POLLERR).
+int FakeV4l2System::poll(pollfd* fds, nfds_t count, int timeout) {
+    std::vector<Device*> polled(count, nullptr);
+    bool immediate = false;
+    {
+        const std::lock_guard lock(mutex_);
+        for (nfds_t i = 0; i < count; ++i) {
+            Device* const device = byFd(fds[i].fd);
+            if (device == nullptr) {
+                continue;
+            }
+            polled[i] = device;
+            ++device->pollers;
+            if (device->buffers.empty() && device->spec.capture && device->failure == 0) {
+                device->readMode = true;
+            }
+            immediate = immediate || (!device->streaming && !device->readMode);
+        }
+    }
+    const int result = ::poll(fds, count, immediate ? 0 : timeout);
+    // A poller woken by a stop runs a moment later, when the application may
+    // have gone on to release the buffers.
+    const auto stoppedMeanwhile = [&] {
+        const std::lock_guard lock(mutex_);
+        return std::any_of(polled.begin(), polled.end(),
+                           [](const Device* device) { return device != nullptr && !device->streaming; });
+    };
+    if (!immediate && stoppedMeanwhile()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const std::lock_guard lock(mutex_);
+    int ready = 0;
+    for (nfds_t i = 0; i < count; ++i) {
+        Device* const device = polled[i];
+        if (device != nullptr) {
+            --device->pollers;
+            if (result >= 0 && device->failure == ENODEV) {
+                fds[i].revents = POLLERR | POLLHUP;
+            } else if (result >= 0 && !device->streaming && !device->readMode) {
+                fds[i].revents = POLLERR;
+            }
+        }
+        ready += fds[i].revents != 0 ? 1 : 0;
+    }
+    return result < 0 ? result : ready;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,98 @@
+// In-process video devices under the V4L2 back end. Each open device is backed
+// by a real eventfd, so poll works on it as on a device node.
+#pragma once
+
+#include <linux/videodev2.h>
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kesmacap/v4l2/V4l2System.h"
+
+namespace testing_support {
+
+struct FakeDeviceSpec {
+    bool capture = true;
+    // What the driver settles on when asked for 640 x 480 BGR24.
+    std::uint32_t width = 640;
+    std::uint32_t height = 480;
+    std::uint32_t pixelFormat = V4L2_PIX_FMT_BGR24;
+    std::uint32_t bytesPerLine = 0;    // 0: packed
+    std::uint32_t sizeImage = 0;       // buffer length; 0: bytesPerLine x height
+    std::uint32_t bytesUsed = 0;       // what a dequeue reports; 0: the frame's bytes
+    unsigned long failingRequest = 0;  // an ioctl that fails with failingError
+    int failingError = 0;
+    bool mmapFails = false;
+    // Frame intervals offered at the negotiated format: discrete ones, or a
+    // stepwise range from the first to the second; none: no rate control.
+    std::vector<v4l2_fract> frameIntervals{};
+    bool stepwiseIntervals = false;
+};
+
+class FakeV4l2System final : public kesmacap::V4l2System {
+  public:
+    void addDevice(const std::string& path, const FakeDeviceSpec& spec);
+    void addNode(const std::string& path) { nodes_.push_back(path); }
+
+    // Fills the next free queued buffer of the device with solid BGR; false when none is queued.
+    bool pushFrame(const std::string& path, std::uint8_t blue, std::uint8_t green, std::uint8_t red);
+    // From now on the device's dequeue fails with this errno and its descriptor
+    // reports readiness; ENODEV (unplugged) fails every request, as the kernel does.
+    void fail(const std::string& path, int error);
+    // The next dequeue finds nothing although poll said ready.
+    void spuriousWakeUp(const std::string& path);
+
+    bool isStreaming(const std::string& path) const;
+    // Capturing at all: streaming, or in the read() emulation that the kernel's
+    // buffer layer starts when a queue without buffers is polled. That holds
+    // the queue until the descriptor is closed: buffer requests fail with EBUSY.
+    bool isCapturing(const std::string& path) const;
+    // Dequeues that found nothing: libv4l2 logs a line for each.
+    int emptyDequeues(const std::string& path) const;
+    // The frame interval last set with VIDIOC_S_PARM; 0/0 if never.
+    v4l2_fract frameInterval(const std::string& path) const;
+    bool isOpen(const std::string& path) const;
+    std::size_t queuedBuffers(const std::string& path) const;
+    std::size_t mappedBuffers() const;
+
+    std::vector<std::string> deviceNodes() override;
+    int open(const std::string& path, int flags) override;
+    int close(int fd) override;
+    int ioctl(int fd, unsigned long request, void* argument) override;
+    void* mmap(std::size_t length, int prot, int flags, int fd, off_t offset) override;
+    int munmap(void* address, std::size_t length) override;
+    int poll(pollfd* fds, nfds_t count, int timeout) override;
+
+  private:
+    struct Device {
+        FakeDeviceSpec spec;
+        int fd = -1;
+        bool streaming = false;
+        int failure = 0;
+        bool spurious = false;
+        bool readMode = false;
+        int pollers = 0;  // threads inside poll() on this device
+        int emptyDequeues = 0;
+        v4l2_fract interval{0, 0};
+        std::vector<std::vector<std::uint8_t>> buffers;
+        std::deque<std::uint32_t> queued;
+        std::deque<std::uint32_t> filled;
+    };
+    Device* byFd(int fd);
+    Device* byPath(const std::string& path);
+    const Device* byPath(const std::string& path) const;
+    std::size_t frameBytes(const Device& device) const;
+    void setReady(const Device& device, bool ready) const;
+    int request(Device& device, unsigned long request, void* argument);
+
+    mutable std::mutex mutex_;
+    std::vector<std::string> nodes_;
+    std::map<std::string, Device> devices_;
+    std::set<void*> mapped_;
+};
+
+}  // namespace testing_support
