@@ -10,6 +10,7 @@
 
 #include "kesmacap/card/Card.h"
 #include "kesmacap/sim/SimulatedSource.h"
+#include "tests/support/CardConformance.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/TestPlatform.h"
 
@@ -23,7 +24,7 @@ std::unique_ptr<Card> makeCard(double framesPerSecond) {
         [&](Channels& channels) { return std::make_unique<SimulatedSource>(channels, framesPerSecond); });
 }
 
-using testing_support::IsOpenEvent;
+using testing_support::CardConformance;
 using testing_support::Reset;
 using testing_support::WaitSignalled;
 
@@ -127,65 +128,6 @@ TEST(SimulatedCard, LentFrameStaysUnchangedWhileTheProducerRunsAtFullSpeed) {
     }
 }
 
-TEST(SimulatedCard, EventIsTheSameEventAndOutlivesClose) {
-    auto card = makeCard(30);
-    kesmacap_event first{};
-    kesmacap_event second{};
-    card->GetChannelEvent(1, &first);
-    card->OpenChannel(1);
-    card->CloseChannel(1);
-    card->GetChannelEvent(1, &second);
-    EXPECT_EQ(first, second);
-    EXPECT_FALSE(WaitSignalled(first, 0));
-    EXPECT_TRUE(IsOpenEvent(first)) << "still open after CloseChannel";
-}
-
-TEST(SimulatedCard, RefusesWhatItDoesNotSupport) {
-    auto card = makeCard(30);
-    EXPECT_EQ(card->OpenChannel(4), EINVAL);
-    EXPECT_EQ(card->StartChannel(0, -1), EBADF) << "not open";
-    const Frame closed = frameOf(*card, 0);
-    EXPECT_NE(closed.result, 0);
-    EXPECT_EQ(closed.pixels, nullptr);
-    EXPECT_EQ(closed.width, 0);
-    EXPECT_EQ(closed.height, 0);
-    EXPECT_NE(frameOf(*card, 9).result, 0);
-
-    ASSERT_EQ(card->OpenChannel(0), 0);
-    EXPECT_EQ(card->OpenChannel(0), 0) << "opening again is harmless";
-    EXPECT_EQ(card->SetChannelPixelBytes(0, 4), EINVAL);
-    EXPECT_EQ(card->SetChannelMode(0, 1), EINVAL);
-    EXPECT_EQ(card->SetChannelPixelBytes(0, 3), 0);
-    EXPECT_EQ(card->SetChannelMode(0, 0), 0);
-    EXPECT_EQ(card->GetChannelEvent(0, nullptr), EINVAL);
-    EXPECT_EQ(card->QueryChannelState(0, nullptr), EINVAL);
-    EXPECT_EQ(card->SaveChannelPicture(0, nullptr, 0, 50), EINVAL);
-    EXPECT_EQ(card->GetChannelFrame(0, nullptr, nullptr, nullptr, nullptr), 0) << "null outputs are skipped";
-}
-
-TEST(SimulatedCard, StopFlagAndCloseAreHarmlessInEveryState) {
-    auto card = makeCard(100);
-    for (std::uint16_t channel = 0; channel < 4; ++channel) {
-        EXPECT_EQ(card->StopChannel(channel), 0);
-        EXPECT_EQ(card->SetChannelFlag(channel, 0), 0);
-        EXPECT_EQ(card->CloseChannel(channel), 0);
-        card->OpenChannel(channel);
-        card->StartChannel(channel, -1);
-    }
-    std::int32_t state = -1;
-    card->QueryChannelState(0, &state);
-    EXPECT_EQ(state, 2);
-    for (int pass = 0; pass < 2; ++pass) {
-        for (std::uint16_t channel = 0; channel < 4; ++channel) {
-            EXPECT_EQ(card->StopChannel(channel), 0);
-            EXPECT_EQ(card->SetChannelFlag(channel, 0), 0);
-            EXPECT_EQ(card->CloseChannel(channel), 0);
-        }
-    }
-    card->QueryChannelState(0, &state);
-    EXPECT_EQ(state, 0);
-}
-
 TEST(SimulatedCard, EveryOperationIsSafeFromManyThreadsAtOnce) {
     auto card = makeCard(0);
     std::atomic<bool> stop{false};
@@ -219,6 +161,14 @@ TEST(SimulatedCard, EveryOperationIsSafeFromManyThreadsAtOnce) {
     ASSERT_EQ(card->StartChannel(0, -1), 0);
     EXPECT_TRUE(WaitSignalled(event, 1000));
 }
+
+std::unique_ptr<testing_support::CardUnderTest> simulatedCard() {
+    return std::make_unique<testing_support::OwnedCard<Card>>(makeCard(100));
+}
+
+INSTANTIATE_TEST_SUITE_P(SimulatedCard, CardConformance,
+                         testing::Values(testing_support::ConformanceTarget{"InProcess", simulatedCard}),
+                         testing_support::ConformanceName);
 
 }  // namespace
 }  // namespace kesmacap
