@@ -8,7 +8,9 @@ namespace {
 // A wait that fails returns at once; pausing keeps a lasting failure from spinning a core.
 constexpr DWORD FailedWaitPauseMs = 10;
 
-void showFrame(const CaptureLibrary& capture, ChannelIndex channel) {
+}  // namespace
+
+void ShowFrame(const CaptureLibrary& capture, ChannelIndex channel) {
     std::int32_t state = 0;
     capture.QueryChannelState(channel, &state);
     BYTE* source = nullptr;
@@ -25,8 +27,6 @@ void showFrame(const CaptureLibrary& capture, ChannelIndex channel) {
     // Reset only after drawing: a signal that came during the copy is cleared too.
     ResetEvent(LiveView.FrameEvents[channel]);
 }
-
-}  // namespace
 
 void CopyFrameRows(const BYTE* source, std::int32_t width, std::int32_t height, BYTE* target,
                    std::int32_t targetWidth, std::int32_t targetHeight, std::int32_t bytesPerPixel) {
@@ -53,7 +53,7 @@ DWORD WINAPI FrameWorker(LPVOID capture) {
             Sleep(FailedWaitPauseMs);
             continue;
         }
-        showFrame(library, static_cast<ChannelIndex>(channel));
+        ShowFrame(library, static_cast<ChannelIndex>(channel));
     }
     return 0;
 }

@@ -43,6 +43,10 @@ void ReleaseLiveView();
 // into its channel's window. Its parameter is the const CaptureLibrary*.
 DWORD WINAPI FrameWorker(LPVOID capture);
 
+// The worker's pass for a signalled channel: its frame through the staging
+// bitmap into its window, then its event reset.
+void ShowFrame(const CaptureLibrary& capture, ChannelIndex channel);
+
 // Copies a packed frame (rows width * bytesPerPixel apart) into the top-left of
 // a staging bitmap with rows targetWidth * bytesPerPixel apart, clipped to the
 // target. A null source or a size below 1 copies nothing.

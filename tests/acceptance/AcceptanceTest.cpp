@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/DesignedFrame.h"
 #include "tests/support/ViewerHarness.h"
 
 namespace {
@@ -77,8 +78,8 @@ TEST_F(Screen, ViewerShowsFourLiveChannelsAndExitsWithF2) {
     ASSERT_FALSE(form.empty()) << readAll(scratch("viewer.log"));
     expectPathTaken(viewer, form);
 
-    // Form1's client area sits at its designed place on a screen without a window manager.
-    const QRect frame(239, 125, 725, 579);
+    // Form1 sits at its designed place on a screen without a window manager.
+    const QRect frame = testing_support::DesignedFrame();
     const std::vector<QRect> quadrants = tiledQuadrants();
     std::this_thread::sleep_for(300ms);
     const QImage before = screenshot();
@@ -194,7 +195,11 @@ TEST_F(Screen, CascadeClipsTileRestoresAndAnUncoveredPictureIsBackAtOnce) {
     const QRect camera1Tiled = tiledQuadrants()[3];
     EXPECT_GT(colours(screenshot(), camera1Tiled).saturated, 0.5) << "tiled again, at once";
     // Camera1's close box minimises it; tiling brings it back with its picture.
-    ASSERT_EQ(std::system("xdotool mousemove 948 436 click 1"), 0);
+    const QPoint closeBox = camera1Tiled.topRight() + QPoint(-3, -1);  // the title bar's last button
+    ASSERT_EQ(std::system(("xdotool mousemove " + std::to_string(closeBox.x()) + " " +
+                           std::to_string(closeBox.y()) + " click 1")
+                              .c_str()),
+              0);
     std::this_thread::sleep_for(300ms);
     EXPECT_LT(colours(screenshot(), camera1Tiled).saturated, 0.05) << "minimised";
     pressKeys(form, "alt");

@@ -18,6 +18,7 @@
 #include "app/Unit5.h"
 #include "app/Viewer.h"
 #include "liveview/LiveView.h"
+#include "tests/support/DesignedFrame.h"
 #include "tests/support/FakeCard.h"
 
 namespace {
@@ -114,7 +115,7 @@ TEST_F(ShellTest, StartUpOpensTheChannelsBeforeAnyCameraWindowThenTilesFour) {
     EXPECT_EQ(form->font().pixelSize(), 11);
 
     addCamerasAndShow(*form);
-    EXPECT_EQ(form->frameGeometry(), QRect(239, 125, 725, 579));
+    EXPECT_EQ(form->frameGeometry(), testing_support::DesignedFrame());
 
     const QList<QMdiSubWindow*> windows = form->MdiArea->subWindowList(QMdiArea::CreationOrder);
     ASSERT_EQ(windows.size(), 4);

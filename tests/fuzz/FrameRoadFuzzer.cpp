@@ -1,6 +1,7 @@
 // The frame's road as a capture library may hand frames over: any width,
 // height and sequence, a null pointer or exactly width x height x 3 bytes,
-// through the worker's row copy and BitBlt into a window surface of any size.
+// through the worker's own pass (row copy, BitBlt into a window surface of
+// any size, reset) as the worker makes it for a signalled channel.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <vector>
@@ -13,6 +14,47 @@ namespace {
 
 constexpr std::size_t MaxFrameBytes = 8u << 20;
 
+// What the library hands out next, as GetChannelFrame gives it.
+struct {
+    BYTE* pixels = nullptr;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t sequence = 0;
+} next;
+
+std::int32_t getChannelFrame(std::uint16_t, std::uint8_t** pixels, std::int32_t* width, std::int32_t* height,
+                             std::int32_t* sequence) {
+    *pixels = next.pixels;
+    *width = next.width;
+    *height = next.height;
+    *sequence = next.sequence;
+    return 0;
+}
+std::int32_t queryChannelState(std::uint16_t, std::int32_t* state) {
+    *state = 2;
+    return 0;
+}
+std::int32_t channelOnly(std::uint16_t) {
+    return 0;
+}
+
+kesmacap_fn lookup(std::uint16_t ordinal) {
+    const auto as = [](auto function) { return reinterpret_cast<kesmacap_fn>(function); };
+    switch (ordinal) {
+        case KESMACAP_GET_CHANNEL_FRAME:
+            return as(&getChannelFrame);
+        case KESMACAP_QUERY_CHANNEL_STATE:
+            return as(&queryChannelState);
+        case KESMACAP_OPEN_CHANNEL:
+        case KESMACAP_STOP_CHANNEL:
+        case KESMACAP_CLOSE_CHANNEL:
+            return as(&channelOnly);
+        default:
+            // Never called by the worker's pass; bound so that the table is whole.
+            return as(+[](std::uint16_t, std::intptr_t) -> std::int32_t { return 0; });
+    }
+}
+
 std::int32_t side(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.ConsumeIntegralInRange<std::int32_t>(-2, 1400)
                             : in.ConsumeIntegral<std::int32_t>();
@@ -21,6 +63,7 @@ std::int32_t side(FuzzedDataProvider& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const CaptureLibrary capture = CaptureLibrary::bind(lookup, "the fuzzed frames");
     FuzzedDataProvider in(data, size);
     WindowSurface surface(in.ConsumeIntegralInRange(1, 1024), in.ConsumeIntegralInRange(1, 1024), [] {});
     const HDC window = GetDC(&surface);
@@ -30,20 +73,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     void* bits = nullptr;
     const HBITMAP staging = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     SelectObject(memory, staging);
+    // The record as a start leaves it for channel 0 (no worker runs here).
+    LiveView.CopyTarget = static_cast<BYTE*>(bits);
+    LiveView.OffscreenDC = memory;
+    LiveView.WindowDC[0] = window;
+    LiveView.FrameWidth = 640;
+    LiveView.FrameHeight = 480;
+    LiveView.BytesPerPixel = 3;
     while (in.remaining_bytes() > 0) {
-        const std::int32_t width = side(in);
-        const std::int32_t height = side(in);
-        [[maybe_unused]] const std::int32_t sequence = in.ConsumeIntegral<std::int32_t>();
+        next.width = side(in);
+        next.height = side(in);
+        next.sequence = in.ConsumeIntegral<std::int32_t>();
         std::vector<BYTE> frame;
         // Exactly width x height x 3 bytes, when that is a size worth allocating.
-        if (!in.ConsumeBool() && width > 0 && height > 0 &&
-            static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3 <= MaxFrameBytes) {
-            frame.assign(static_cast<std::size_t>(width) * height * 3, static_cast<BYTE>(width ^ height));
+        if (!in.ConsumeBool() && next.width > 0 && next.height > 0 &&
+            static_cast<std::size_t>(next.width) * static_cast<std::size_t>(next.height) * 3 <= MaxFrameBytes) {
+            frame.assign(static_cast<std::size_t>(next.width) * next.height * 3,
+                         static_cast<BYTE>(next.width ^ next.height));
         }
-        CopyFrameRows(frame.empty() ? nullptr : frame.data(), width, height, static_cast<BYTE*>(bits), 640,
-                      480, 3);
-        BitBlt(window, 0, 0, 640, 480, memory, 0, 0, SRCCOPY);
+        next.pixels = frame.empty() ? nullptr : frame.data();
+        ShowFrame(capture, 0);
     }
+    LiveView.CopyTarget = nullptr;
+    LiveView.OffscreenDC = nullptr;
+    LiveView.WindowDC[0] = nullptr;
     DeleteDC(memory);
     DeleteObject(staging);
     ReleaseDC(&surface, window);

@@ -10,6 +10,8 @@
 #include <QColor>
 #include <QGuiApplication>
 #include <QPixmap>
+
+#include "tests/support/DesignedFrame.h"
 #include <QScreen>
 #include <algorithm>
 #include <cstdio>
@@ -149,8 +151,7 @@ Share colours(const QImage& image, const QRect& area) {
 
 std::vector<QRect> tiledQuadrants() {
     // Form1's client area sits at its designed place on a screen without a window manager.
-    const QRect frame(239, 125, 725, 579);
-    const QRect area = frame.adjusted(4, 50, -4, -4);
+    const QRect area = testing_support::DesignedFrame().adjusted(4, 50, -4, -4);
     const QRect topLeft(area.left(), area.top(), area.width() / 2 - 8, area.height() / 2 - 30);
     return {topLeft, topLeft.translated(area.width() / 2, 0), topLeft.translated(0, area.height() / 2),
             topLeft.translated(area.width() / 2, area.height() / 2)};
