@@ -28,18 +28,10 @@ using testing_support::CardConformance;
 using testing_support::Reset;
 using testing_support::WaitSignalled;
 
-struct Frame {
-    std::uint8_t* pixels = nullptr;
-    std::int32_t width = -1;
-    std::int32_t height = -1;
-    std::int32_t sequence = -1;
-    std::int32_t result = -1;
-};
+using Frame = testing_support::CardFrame;
 
 Frame frameOf(Card& card, std::uint16_t channel) {
-    Frame frame;
-    frame.result = card.GetChannelFrame(channel, &frame.pixels, &frame.width, &frame.height, &frame.sequence);
-    return frame;
+    return testing_support::FrameOf(card, channel);
 }
 
 TEST(SimulatedCard, FramesArriveAtAboutTheSetRateWithOneEventEach) {

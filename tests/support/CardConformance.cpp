@@ -19,18 +19,10 @@ constexpr std::uint16_t Channels = 4;
 constexpr int ClosedState = 0;
 constexpr int StartedState = 2;
 
-struct Frame {
-    std::uint8_t* pixels = nullptr;
-    std::int32_t width = -1;
-    std::int32_t height = -1;
-    std::int32_t sequence = -1;
-    std::int32_t result = -1;
-};
+using Frame = CardFrame;
 
 Frame frameOf(CardUnderTest& card, std::uint16_t channel) {
-    Frame frame;
-    frame.result = card.GetChannelFrame(channel, &frame.pixels, &frame.width, &frame.height, &frame.sequence);
-    return frame;
+    return FrameOf(card, channel);
 }
 
 std::int32_t stateOf(CardUnderTest& card, std::uint16_t channel) {
