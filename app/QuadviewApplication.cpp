@@ -36,7 +36,8 @@ bool QuadviewApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void QuadviewApplication::guard(const std::function<void()>& handler) {
-    GuardHandler([](const std::string& message) { showCurrentError(QString::fromStdString(message)); }, handler);
+    GuardHandler([](const std::string& message) { showCurrentError(QString::fromStdString(message)); },
+                 handler);
 }
 
 void QuadviewApplication::showCurrentError(const QString& message) {

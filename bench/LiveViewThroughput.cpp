@@ -33,9 +33,9 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "abi/kesmacap.h"
 #include "app/CameraWindow.h"
 #include "app/QuadviewApplication.h"
-#include "abi/kesmacap.h"
 #include "liveview/LiveView.h"
 #include "platform/screen/WindowSurface.h"
 

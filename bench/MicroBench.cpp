@@ -13,8 +13,8 @@
 
 #include "kesmacap/sim/TestPattern.h"
 #include "liveview/LiveView.h"
-#include "platform/linux/EventHandle.h"
 #include "platform/Win32.h"
+#include "platform/linux/EventHandle.h"
 #include "platform/screen/WindowSurface.h"
 
 namespace {

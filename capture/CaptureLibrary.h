@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "capture/ChannelIndex.h"
 #include "abi/kesmacap.h"
+#include "capture/ChannelIndex.h"
 #include "platform/Win32.h"
 
 // The capture library could not be loaded or lacks an operation. The message

@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "app/Startup.h"
 #include "app/Design.h"
+#include "app/Startup.h"
 #include "app/win32/Camera.h"
 #include "platform/text/Text.h"
 

@@ -19,7 +19,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
         form1.Destroy();
         return status;
     };
-    return RunProgram([] { return CaptureLibrary::load(); }, runForm1, [](const std::string& message) {
-        MessageBoxW(nullptr, Widen(message).c_str(), L"quadview", MB_OK | MB_ICONERROR);
-    });
+    return RunProgram([] { return CaptureLibrary::load(); }, runForm1,
+                      [](const std::string& message) {
+                          MessageBoxW(nullptr, Widen(message).c_str(), L"quadview", MB_OK | MB_ICONERROR);
+                      });
 }

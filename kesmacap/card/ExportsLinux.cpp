@@ -1,7 +1,7 @@
 // The library's one exported symbol on Linux: the operations by ordinal.
+#include "abi/OrdinalTable.h"
 #include "abi/kesmacap.h"
 #include "kesmacap/card/CardExports.h"
-#include "abi/OrdinalTable.h"
 
 namespace {
 

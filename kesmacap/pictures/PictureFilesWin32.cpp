@@ -233,7 +233,8 @@ std::int32_t WriteFileAtomically(const std::string& file, const std::vector<std:
     std::wstring temporary;
     FileHandle handle;
     for (int attempt = 0; attempt < 100 && !handle; ++attempt) {
-        const std::optional<std::wstring> name = ToWide(TemporaryNameFor(file, GetCurrentProcessId()), CP_UTF8);
+        const std::optional<std::wstring> name =
+            ToWide(TemporaryNameFor(file, GetCurrentProcessId()), CP_UTF8);
         if (!name) {
             return EINVAL;
         }
@@ -251,8 +252,8 @@ std::int32_t WriteFileAtomically(const std::string& file, const std::vector<std:
         return EEXIST;
     }
     std::int32_t error = writeAndClose(std::move(handle), bytes);
-    if (error == 0 &&
-        !MoveFileExW(temporary.c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (error == 0 && !MoveFileExW(temporary.c_str(), target->c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = errnoFromWin32(GetLastError());
     }
     if (error != 0) {

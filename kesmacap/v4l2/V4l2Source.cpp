@@ -9,7 +9,8 @@
 
 namespace kesmacap {
 
-V4l2Source::V4l2Source(Channels& channels, std::unique_ptr<V4l2System> system, std::vector<std::string> devices)
+V4l2Source::V4l2Source(Channels& channels, std::unique_ptr<V4l2System> system,
+                       std::vector<std::string> devices)
     : channels_(channels),
       system_(std::move(system)),
       paths_(std::move(devices)),
@@ -125,7 +126,8 @@ void V4l2Source::run() {
             const int channel = waiting[i - 1].channel;
             V4l2Device& device = *devices_[channel];
             // Stopped, or restarted, while this thread waited: not this session any more.
-            if (waits[i].revents == 0 || !device.isStreaming() || device.session() != waiting[i - 1].session) {
+            if (waits[i].revents == 0 || !device.isStreaming() ||
+                device.session() != waiting[i - 1].session) {
                 continue;
             }
             // A node that went away hangs up; a streaming queue in error says POLLERR.

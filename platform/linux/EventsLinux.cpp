@@ -9,8 +9,8 @@
 #include <climits>
 #include <cstdint>
 
-#include "platform/linux/EventHandle.h"
 #include "platform/Win32.h"
+#include "platform/linux/EventHandle.h"
 
 BOOL SetEvent(HANDLE event) {
     const int fd = DescriptorFromEventHandle(event);

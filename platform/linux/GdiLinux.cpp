@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "platform/DrawableWindow.h"
-#include "platform/linux/GdiObjects.h"
 #include "platform/Win32.h"
+#include "platform/linux/GdiObjects.h"
 
 DibSection::DibSection(int width, int height, bool topDown)
     : width_(width),

@@ -140,17 +140,24 @@ TEST(Startup, LoadFailureAndEscapingExceptionsAreShownAndGiveOne) {
     std::vector<std::string> shown;
     const ErrorDisplay show = [&](const std::string& message) { shown.push_back(message); };
     const auto missing = [] { return CaptureLibrary::loadFile("/nonexistent/kesmacap-library"); };
-    EXPECT_EQ(RunProgram(missing, [](const CaptureLibrary&) { return 0; }, show), 1);
+    EXPECT_EQ(RunProgram(
+                  missing, [](const CaptureLibrary&) { return 0; }, show),
+              1);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_NE(shown[0].find("/nonexistent/kesmacap-library"), std::string::npos) << shown[0];
 
     FakeCard card;
     const auto fake = [&] { return card.library(); };
-    EXPECT_EQ(RunProgram(fake, [](const CaptureLibrary&) -> int { throw std::runtime_error("no window"); }, show),
+    EXPECT_EQ(RunProgram(
+                  fake, [](const CaptureLibrary&) -> int { throw std::runtime_error("no window"); }, show),
               1);
-    EXPECT_EQ(RunProgram(fake, [](const CaptureLibrary&) -> int { throw 42; }, show), 1);
+    EXPECT_EQ(RunProgram(
+                  fake, [](const CaptureLibrary&) -> int { throw 42; }, show),
+              1);
     EXPECT_EQ(shown, (std::vector<std::string>{shown[0], "no window", ""}));
-    EXPECT_EQ(RunProgram(fake, [](const CaptureLibrary&) { return 0; }, show), 0);
+    EXPECT_EQ(RunProgram(
+                  fake, [](const CaptureLibrary&) { return 0; }, show),
+              0);
     EXPECT_EQ(shown.size(), 3u);
 }
 

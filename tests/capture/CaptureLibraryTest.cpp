@@ -162,14 +162,15 @@ std::unique_ptr<testing_support::CardUnderTest> loaded(const std::string& stem) 
     return card;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    LoadedLibrary, CardConformance,
-    testing::Values(testing_support::ConformanceTarget{"Kesmacap", [] { return loaded("kesmacap"); }}
+INSTANTIATE_TEST_SUITE_P(LoadedLibrary, CardConformance,
+                         testing::Values(testing_support::ConformanceTarget{"Kesmacap",
+                                                                            [] { return loaded("kesmacap"); }}
 #if defined(_WIN32) && defined(__i386__)
-                    ,
-                    testing_support::ConformanceTarget{"KesmacapStdcall", [] { return loaded("kesmacap_stdcall"); }}
+                                         ,
+                                         testing_support::ConformanceTarget{
+                                             "KesmacapStdcall", [] { return loaded("kesmacap_stdcall"); }}
 #endif
-                    ),
-    testing_support::ConformanceName);
+                                         ),
+                         testing_support::ConformanceName);
 
 }  // namespace

@@ -87,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<BYTE> frame;
         // Exactly width x height x 3 bytes, when that is a size worth allocating.
         if (!in.ConsumeBool() && next.width > 0 && next.height > 0 &&
-            static_cast<std::size_t>(next.width) * static_cast<std::size_t>(next.height) * 3 <= MaxFrameBytes) {
+            static_cast<std::size_t>(next.width) * static_cast<std::size_t>(next.height) * 3 <=
+                MaxFrameBytes) {
             frame.assign(static_cast<std::size_t>(next.width) * next.height * 3,
                          static_cast<BYTE>(next.width ^ next.height));
         }

@@ -43,9 +43,7 @@ class V4l2Card : public ::testing::Test {
             return std::make_unique<V4l2Source>(channels, std::move(system), paths);
         });
     }
-    Frame frameOf(std::uint16_t channel) {
-        return testing_support::FrameOf(*card, channel);
-    }
+    Frame frameOf(std::uint16_t channel) { return testing_support::FrameOf(*card, channel); }
     // Starts a channel and waits for the frame pushed now to arrive.
     void startAndDeliver(std::uint16_t channel, const std::string& path, std::uint8_t red) {
         ASSERT_EQ(card->OpenChannel(channel), 0);
@@ -266,9 +264,8 @@ std::unique_ptr<testing_support::CardUnderTest> fakeDeviceCard() {
         paths.push_back("/dev/video" + std::to_string(channel));
         fake.addDevice(paths.back(), {});
     }
-    auto card = std::make_unique<Card>([&](Channels& channels) {
-        return std::make_unique<V4l2Source>(channels, std::move(system), paths);
-    });
+    auto card = std::make_unique<Card>(
+        [&](Channels& channels) { return std::make_unique<V4l2Source>(channels, std::move(system), paths); });
     return std::make_unique<FakeDeviceCard>(std::move(card), fake);
 }
 

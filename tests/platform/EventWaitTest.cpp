@@ -7,8 +7,8 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/linux/EventHandle.h"
 #include "platform/Win32.h"
+#include "platform/linux/EventHandle.h"
 
 namespace {
 

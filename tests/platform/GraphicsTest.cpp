@@ -4,9 +4,9 @@
 #include <memory>
 #include <vector>
 
+#include "platform/Win32.h"
 #include "platform/linux/GdiObjects.h"
 #include "platform/linux/PixelConversion.h"
-#include "platform/Win32.h"
 #include "platform/screen/WindowSurface.h"
 
 namespace {

@@ -231,7 +231,8 @@ TEST_P(CardConformance, SavesEachChannelInTheThreeFormats) {
     const std::string missing = (folder / "no-such-folder" / "x.bmp").string();
     EXPECT_EQ(card->SaveChannelPicture(0, missing.c_str(), KESMACAP_FORMAT_BMP, 50), ENOENT);
     EXPECT_FALSE(std::filesystem::exists(folder / "no-such-folder"));
-    EXPECT_NE(card->SaveChannelPicture(1, (folder / "closed.bmp").string().c_str(), KESMACAP_FORMAT_BMP, 50), 0)
+    EXPECT_NE(card->SaveChannelPicture(1, (folder / "closed.bmp").string().c_str(), KESMACAP_FORMAT_BMP, 50),
+              0)
         << "a closed channel has no picture";
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "abi/kesmacap.h"
@@ -121,6 +122,10 @@ class CardConformance : public ::testing::TestWithParam<ConformanceTarget> {
 
     std::unique_ptr<CardUnderTest> card;
 };
+
+inline void PrintTo(const ConformanceTarget& target, std::ostream* out) {
+    *out << target.name;
+}
 
 inline std::string ConformanceName(const ::testing::TestParamInfo<ConformanceTarget>& info) {
     return info.param.name;

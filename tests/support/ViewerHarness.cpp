@@ -11,7 +11,6 @@
 #include <QGuiApplication>
 #include <QPixmap>
 
-#include "tests/support/DesignedFrame.h"
 #include <QScreen>
 #include <algorithm>
 #include <cstdio>
@@ -21,6 +20,7 @@
 #include <sstream>
 #include <string_view>
 #include <thread>
+#include "tests/support/DesignedFrame.h"
 
 extern char** environ;
 
