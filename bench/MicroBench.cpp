@@ -16,6 +16,7 @@
 #include "platform/Win32.h"
 #include "platform/linux/EventHandle.h"
 #include "platform/screen/WindowSurface.h"
+#include "tests/support/StagingBitmap.h"
 
 namespace {
 
@@ -33,26 +34,16 @@ std::vector<BYTE> noise(std::size_t bytes) {
 
 // A staging bitmap in its memory context and a window surface with its context.
 struct Staging {
-    Staging() : surface(Width, Height, [] {}), window(GetDC(&surface)), memory(CreateCompatibleDC(window)) {
-        BITMAPINFO info{};
-        info.bmiHeader = BITMAPINFOHEADER{40, Width, -Height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-        void* bits = nullptr;
-        bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        pixels = static_cast<BYTE*>(bits);
-        SelectObject(memory, bitmap);
+    Staging() {
         const auto content = noise(FrameBytes);
         std::memcpy(pixels, content.data(), FrameBytes);
     }
-    ~Staging() {
-        DeleteDC(memory);
-        DeleteObject(bitmap);
-        ReleaseDC(&surface, window);
-    }
-    WindowSurface surface;
-    HDC window;
-    HDC memory;
-    HBITMAP bitmap = nullptr;
-    BYTE* pixels = nullptr;
+    ~Staging() { ReleaseDC(&surface, window); }
+    WindowSurface surface{Width, Height, [] {}};
+    HDC window = GetDC(&surface);
+    testing_support::StagingBitmap bitmap{window, Width, -Height};
+    HDC memory = bitmap.dc;
+    BYTE* pixels = bitmap.bits;
 };
 
 void BM_BitBlt640x480(benchmark::State& state) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "liveview/LiveView.h"
+#include "tests/support/StagingBitmap.h"
 
 namespace {
 
@@ -47,21 +48,17 @@ int main(int argc, char** argv) {
     const HWND window = CreateWindowExW(0, L"STATIC", L"worker pass", WS_POPUP | WS_VISIBLE, 0, 0, Width,
                                         Height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     const HDC windowDc = GetDC(window);
-    const HDC memoryDc = CreateCompatibleDC(windowDc);
-    BITMAPINFO info{};
-    info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), Width, -Height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    const HBITMAP staging = CreateDIBSection(memoryDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (window == nullptr || staging == nullptr || bits == nullptr) {
+    const testing_support::StagingBitmap staging(windowDc, Width, -Height);
+    const HDC memoryDc = staging.dc;
+    if (window == nullptr || staging.bits == nullptr) {
         std::fprintf(stderr, "no window or staging bitmap (is there a display?)\n");
         return 1;
     }
-    const HGDIOBJ previous = SelectObject(memoryDc, staging);
     std::vector<BYTE> frame(FrameBytes);
     for (std::size_t i = 0; i < frame.size(); ++i) {
         frame[i] = static_cast<BYTE>(i * 31);
     }
-    auto* const target = static_cast<BYTE*>(bits);
+    BYTE* const target = staging.bits;
 
     const double worker = medianMicroseconds(passes, [&] {
         CopyFrameRows(frame.data(), Width, Height, target, Width, Height, 3);
@@ -86,9 +83,6 @@ int main(int argc, char** argv) {
     std::printf("memcpy of the same bytes (921,600 + 1,228,800): %.1f us\n", floor);
     std::printf("ratio: %.2f\n", worker / floor);
 
-    SelectObject(memoryDc, previous);
-    DeleteObject(staging);
-    DeleteDC(memoryDc);
     ReleaseDC(window, windowDc);
     return 0;
 }

@@ -18,10 +18,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using namespace viewer_harness;
 
-class Acceptance : public ::testing::Test {
+class Acceptance : public ViewerTest {
   protected:
-    void TearDown() override { fs::remove_all(scratch_); }
-
     // Runs the quadview in folder: a message box appears, standard error names
     // what is missing, and dismissing the box ends the program with status 1.
     void expectStartupFailure(const fs::path& folder, const std::string& named) {
@@ -32,20 +30,6 @@ class Acceptance : public ::testing::Test {
         pressKeys(box, "Return");
         EXPECT_EQ(viewer.wait(10s), std::optional<int>(1));
         EXPECT_NE(readAll(log).find(named), std::string::npos) << readAll(log);
-    }
-
-    fs::path scratch(const std::string& name) {
-        fs::create_directories(scratch_);
-        return scratch_ / name;
-    }
-
-    // A folder holding the viewer under test and `library` as its capture library.
-    fs::path withLibrary(const std::string& library) {
-        const fs::path folder = scratch(library);
-        fs::create_directories(folder);
-        fs::copy_file(program(), folder / viewerName(), fs::copy_options::overwrite_existing);
-        fs::copy_file(binaries() / library, folder / "libkesmacap.so", fs::copy_options::overwrite_existing);
-        return folder;
     }
 
     static std::string viewerName() {
@@ -65,17 +49,14 @@ class Acceptance : public ::testing::Test {
             EXPECT_GE(nativeDescendants(form), 8) << "four native camera windows, each in a native frame";
         }
     }
-
-  private:
-    fs::path scratch_ = fs::temp_directory_path() / ("quadview-acceptance-" + std::to_string(getpid()));
 };
 
 using Screen = Acceptance;
 
 TEST_F(Screen, ViewerShowsFourLiveChannelsAndExitsWithF2) {
-    Process viewer({program().string()}, scratch("viewer.log"));
+    Process viewer({program().string()}, log());
     const std::string form = findWindow("Form1");
-    ASSERT_FALSE(form.empty()) << readAll(scratch("viewer.log"));
+    ASSERT_FALSE(form.empty()) << readAll(log());
     expectPathTaken(viewer, form);
 
     // Form1 sits at its designed place on a screen without a window manager.
@@ -112,7 +93,7 @@ TEST_F(Screen, ViewerShowsFourLiveChannelsAndExitsWithF2) {
     EXPECT_GT(colours(screenshot(), quadrants[3]).saturated, 0.5);
 
     pressKeys(form, "F2");
-    EXPECT_EQ(viewer.wait(10s), std::optional<int>(0)) << readAll(scratch("viewer.log"));
+    EXPECT_EQ(viewer.wait(10s), std::optional<int>(0)) << readAll(log());
 }
 
 // The pictures through the user-interface thread's troubles: a save of some
@@ -121,10 +102,10 @@ TEST_F(Screen, PicturesGoOnDuringASlowSave) {
     if (viewerName() == "quadview_surface") {
         GTEST_SKIP() << "window surfaces are painted by the user-interface thread the save holds";
     }
-    const fs::path folder = withLibrary("libforeign_slow_save.so");
-    Process viewer({(folder / viewerName()).string()}, scratch("viewer.log"));
+    const fs::path folder = withLibrary("libforeign_slow_save.so", viewerName());
+    Process viewer({(folder / viewerName()).string()}, log());
     const std::string form = findWindow("Form1");
-    ASSERT_FALSE(form.empty()) << readAll(scratch("viewer.log"));
+    ASSERT_FALSE(form.empty()) << readAll(log());
     pressKeys(form, "F1");
     const std::string dialog = openSaveDialog(form);
     ASSERT_FALSE(dialog.empty()) << "no save dialog";
@@ -146,14 +127,14 @@ TEST_F(Screen, PicturesGoOnDuringASlowSave) {
     EXPECT_GE(changes, 5) << "the picture changed in " << changes << " of 6 looks during the save";
     EXPECT_FALSE(viewer.wait(0ms)) << "still saving";
     pressKeys(form, "F2");
-    EXPECT_EQ(viewer.wait(20s), std::optional<int>(0)) << readAll(scratch("viewer.log"));
+    EXPECT_EQ(viewer.wait(20s), std::optional<int>(0)) << readAll(log());
 }
 
 TEST_F(Screen, CascadeClipsTileRestoresAndAnUncoveredPictureIsBackAtOnce) {
     // One frame a second: a picture seen soon after an exposure was kept, not sent again.
-    Process viewer({program().string()}, scratch("viewer.log"), {"KESMACAP_SIM_FPS=1"});
+    Process viewer({program().string()}, log(), {"KESMACAP_SIM_FPS=1"});
     const std::string form = findWindow("Form1");
-    ASSERT_FALSE(form.empty()) << readAll(scratch("viewer.log"));
+    ASSERT_FALSE(form.empty()) << readAll(log());
     pressKeys(form, "F1");
     std::this_thread::sleep_for(2500ms);
     for (int round = 0; round < 3; ++round) {
@@ -207,19 +188,19 @@ TEST_F(Screen, CascadeClipsTileRestoresAndAnUncoveredPictureIsBackAtOnce) {
     std::this_thread::sleep_for(200ms);
     EXPECT_GT(colours(screenshot(), camera1Tiled).saturated, 0.5) << "restored with its picture";
     pressKeys(form, "F2");
-    EXPECT_EQ(viewer.wait(10s), std::optional<int>(0)) << readAll(scratch("viewer.log"));
+    EXPECT_EQ(viewer.wait(10s), std::optional<int>(0)) << readAll(log());
 }
 
 TEST_F(Acceptance, ServerGoingAwayEndsTheViewerWithoutACrash) {
     XServer server;
     ASSERT_FALSE(server.display().empty());
-    Process viewer({(binaries() / "quadview").string()}, scratch("viewer.log"),
+    Process viewer({(binaries() / "quadview").string()}, log(),
                    {"DISPLAY=" + server.display(), "KESMACAP_SIM_FPS=60"});
     std::this_thread::sleep_for(2s);
     const std::string form =
         capture("DISPLAY=" + server.display() +
                 " timeout 20 xdotool search --sync --onlyvisible --name '^Form1$' | head -1");
-    ASSERT_FALSE(form.empty()) << readAll(scratch("viewer.log"));
+    ASSERT_FALSE(form.empty()) << readAll(log());
     ASSERT_EQ(
         std::system(
             ("DISPLAY=" + server.display() + " xdotool windowfocus --sync " + form + " key F1").c_str()),
@@ -227,9 +208,8 @@ TEST_F(Acceptance, ServerGoingAwayEndsTheViewerWithoutACrash) {
     std::this_thread::sleep_for(500ms);
     server.stop();
     // The toolkit ends the program when its connection breaks: status 1, and nothing worse.
-    EXPECT_EQ(viewer.wait(20s), std::optional<int>(1)) << readAll(scratch("viewer.log"));
-    EXPECT_EQ(readAll(scratch("viewer.log")).find("Sanitizer"), std::string::npos)
-        << readAll(scratch("viewer.log"));
+    EXPECT_EQ(viewer.wait(20s), std::optional<int>(1)) << readAll(log());
+    EXPECT_EQ(readAll(log()).find("Sanitizer"), std::string::npos) << readAll(log());
 }
 
 TEST_F(Acceptance, MissingLibraryIsShownNamedAndGivesStatusOne) {
@@ -240,11 +220,7 @@ TEST_F(Acceptance, MissingLibraryIsShownNamedAndGivesStatusOne) {
 }
 
 TEST_F(Acceptance, LibraryLackingAnOrdinalIsShownNamedAndGivesStatusOne) {
-    const fs::path folder = scratch("broken");
-    fs::create_directories(folder);
-    fs::copy_file(binaries() / "quadview", folder / "quadview");
-    fs::copy_file(binaries() / "libbroken_no42.so", folder / "libkesmacap.so");
-    expectStartupFailure(folder, "ordinal 42 (SaveChannelPicture)");
+    expectStartupFailure(withLibrary("libbroken_no42.so"), "ordinal 42 (SaveChannelPicture)");
 }
 
 }  // namespace

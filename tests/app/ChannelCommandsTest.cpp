@@ -12,8 +12,8 @@
 
 namespace {
 
+using testing_support::EachChannel;
 using testing_support::FakeCard;
-using Calls = std::vector<std::string>;
 
 // What the shell was asked to do, each with how many library calls came before it.
 struct ShellStep {
@@ -57,18 +57,6 @@ class FakeDialog final : public SavePictureDialog {
     int filterIndex = 1;
 };
 
-Calls eachChannel(std::initializer_list<std::string> operations) {
-    Calls calls;
-    for (int channel = 0; channel < 4; ++channel) {
-        for (const std::string& operation : operations) {
-            const auto space = operation.find(' ');
-            calls.push_back(operation.substr(0, space) + " " + std::to_string(channel) +
-                            (space == std::string::npos ? "" : operation.substr(space)));
-        }
-    }
-    return calls;
-}
-
 class ChannelCommandsTest : public ::testing::Test {
   protected:
     FakeCard card;
@@ -81,7 +69,7 @@ class ChannelCommandsTest : public ::testing::Test {
 TEST_F(ChannelCommandsTest, CreateOpensInOrderAndShowTiles) {
     LiveView.CaptureMode = 7;
     commands.FormCreate();
-    EXPECT_EQ(card.calls(), eachChannel({"OpenChannel"}));
+    EXPECT_EQ(card.calls(), EachChannel({"OpenChannel"}));
     EXPECT_EQ(LiveView.CaptureMode, 0);
     commands.FormShow();
     EXPECT_EQ(shell.steps, (std::vector<ShellStep>{{"tile", 4}}));
@@ -92,11 +80,11 @@ TEST_F(ChannelCommandsTest, ExitClosesEveryChannelBeforeTheFrameAndDestroyShutsD
     ASSERT_NE(LiveView.Worker, nullptr);
     card.clearCalls();
     commands.N3Click();
-    EXPECT_EQ(card.calls(), eachChannel({"CloseChannel"}));
+    EXPECT_EQ(card.calls(), EachChannel({"CloseChannel"}));
     EXPECT_EQ(shell.steps, (std::vector<ShellStep>{{"close", 4}}));
     card.clearCalls();
     commands.FormDestroy();
-    EXPECT_EQ(card.calls(), eachChannel({"StopChannel", "SetChannelFlag 0", "CloseChannel"}));
+    EXPECT_EQ(card.calls(), EachChannel({"StopChannel", "SetChannelFlag 0", "CloseChannel"}));
     EXPECT_EQ(LiveView.Worker, nullptr) << "the worker ended with the live view";
 }
 

@@ -23,7 +23,9 @@
 
 namespace {
 
+using testing_support::EachChannel;
 using testing_support::FakeCard;
+using testing_support::operator+;
 using Calls = std::vector<std::string>;
 
 QuadviewApplication& application() {
@@ -31,24 +33,11 @@ QuadviewApplication& application() {
 }
 
 Calls openCalls() {
-    return {"OpenChannel 0", "OpenChannel 1", "OpenChannel 2", "OpenChannel 3"};
+    return EachChannel({"OpenChannel"});
 }
 
 Calls destroyCalls() {
-    Calls calls;
-    for (int channel = 0; channel < 4; ++channel) {
-        const std::string n = std::to_string(channel);
-        calls.insert(calls.end(), {"StopChannel " + n, "SetChannelFlag " + n + " 0", "CloseChannel " + n});
-    }
-    return calls;
-}
-
-Calls concat(std::initializer_list<Calls> parts) {
-    Calls all;
-    for (const Calls& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
+    return EachChannel({"StopChannel", "SetChannelFlag 0", "CloseChannel"});
 }
 
 TForm1* findForm1() {
@@ -131,7 +120,7 @@ TEST_F(ShellTest, StartUpOpensTheChannelsBeforeAnyCameraWindowThenTilesFour) {
         }
     }
     form.reset();
-    EXPECT_EQ(card.calls(), concat({openCalls(), destroyCalls()}));
+    EXPECT_EQ(card.calls(), openCalls() + destroyCalls());
 }
 
 TEST_F(ShellTest, MenuHasItsCaptionsShortcutsAndNames) {
@@ -194,8 +183,7 @@ TEST_F(ShellTest, ExitByF2ClosesTheChannelsTwiceAndReturnsZero) {
     });
     const int status = RunViewer(application(), capture);
     EXPECT_EQ(status, 0);
-    const Calls closeAll{"CloseChannel 0", "CloseChannel 1", "CloseChannel 2", "CloseChannel 3"};
-    EXPECT_EQ(card.calls(), concat({openCalls(), closeAll, destroyCalls()}));
+    EXPECT_EQ(card.calls(), openCalls() + EachChannel({"CloseChannel"}) + destroyCalls());
 }
 
 TEST_F(ShellTest, ExitByTheCloseBoxRunsOnlyTheDestruction) {
@@ -205,7 +193,7 @@ TEST_F(ShellTest, ExitByTheCloseBoxRunsOnlyTheDestruction) {
         form->close();
     });
     EXPECT_EQ(RunViewer(application(), capture), 0);
-    EXPECT_EQ(card.calls(), concat({openCalls(), destroyCalls()}));
+    EXPECT_EQ(card.calls(), openCalls() + destroyCalls());
 }
 
 TEST_F(ShellTest, NonOverlappingTilesFirstThenRestoresEveryCamera) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "capture/CaptureLibrary.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/TestPlatform.h"
 
 namespace {
@@ -34,7 +35,7 @@ TEST(CaptureBindingLinux, MissingLookupSymbolIsNamed) {
 // An installed tree: prefix/bin/quadview, prefix/lib/quadview/libkesmacap.so.
 TEST(CaptureBindingLinux, InstalledTreeLibraryIsFoundAfterTheOneBesideTheProgram) {
     namespace fs = std::filesystem;
-    const fs::path prefix = fs::temp_directory_path() / ("installed-" + std::to_string(getpid()));
+    const testing_support::ScratchFolder prefix("installed");
     const fs::path bin = prefix / "bin";
     const fs::path lib = prefix / "lib" / "quadview";
     fs::create_directories(bin);
@@ -59,7 +60,6 @@ TEST(CaptureBindingLinux, InstalledTreeLibraryIsFoundAfterTheOneBesideTheProgram
     // One beside the program wins: this one lacks ordinal 42, so the error tells which was taken.
     fs::copy_file(LibraryFile("broken_no42"), bin / CaptureLibrary::FileName);
     EXPECT_NE(loadError().find("ordinal 42"), std::string::npos);
-    fs::remove_all(prefix);
 }
 
 }  // namespace

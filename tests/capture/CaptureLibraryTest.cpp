@@ -8,6 +8,7 @@
 #include "capture/CaptureLibrary.h"
 #include "capture/LibraryArchitecture.h"
 #include "tests/support/CardConformance.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/TestPlatform.h"
 
 namespace {
@@ -118,14 +119,11 @@ TEST(LibraryArchitecture, LibraryOfTheOtherWordSizeIsNamedAsSuch) {
     const std::vector<std::uint8_t> header =
         otherBits == 32 ? elfHeader(1, false, 3) : elfHeader(2, false, 62);
 #endif
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("other-bits-" + std::to_string(testing_support::ProcessId()));
-    std::filesystem::create_directories(folder);
+    const testing_support::ScratchFolder folder("other-bits");
     const auto file = folder / CaptureLibrary::FileName;
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
     const std::string message = loadError(file);
-    std::filesystem::remove_all(folder);
     const std::string expected = std::string(CaptureLibrary::FileName) + " is a " +
                                  std::to_string(otherBits) + "-bit library and this quadview";
     EXPECT_EQ(message.rfind(expected, 0), 0u) << message;

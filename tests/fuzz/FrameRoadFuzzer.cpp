@@ -9,6 +9,7 @@
 #include "liveview/LiveView.h"
 #include "platform/Win32.h"
 #include "platform/screen/WindowSurface.h"
+#include "tests/support/StagingBitmap.h"
 
 namespace {
 
@@ -67,15 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     WindowSurface surface(in.ConsumeIntegralInRange(1, 1024), in.ConsumeIntegralInRange(1, 1024), [] {});
     const HDC window = GetDC(&surface);
-    const HDC memory = CreateCompatibleDC(window);
-    BITMAPINFO info{};
-    info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 640, -480, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    const HBITMAP staging = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    SelectObject(memory, staging);
+    const testing_support::StagingBitmap staging(window, 640, -480);
     // The record as a start leaves it for channel 0 (no worker runs here).
-    LiveView.CopyTarget = static_cast<BYTE*>(bits);
-    LiveView.OffscreenDC = memory;
+    LiveView.CopyTarget = staging.bits;
+    LiveView.OffscreenDC = staging.dc;
     LiveView.WindowDC[0] = window;
     LiveView.FrameWidth = 640;
     LiveView.FrameHeight = 480;
@@ -98,8 +94,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LiveView.CopyTarget = nullptr;
     LiveView.OffscreenDC = nullptr;
     LiveView.WindowDC[0] = nullptr;
-    DeleteDC(memory);
-    DeleteObject(staging);
     ReleaseDC(&surface, window);
     return 0;
 }

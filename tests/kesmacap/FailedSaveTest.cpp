@@ -14,6 +14,7 @@
 #include "abi/kesmacap.h"
 #include "kesmacap/pictures/PictureWriter.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace kesmacap {
 namespace {
@@ -42,12 +43,7 @@ class FailedSave : public ::testing::Test {
             state = state * 1664525u + 1013904223u;
             byte = static_cast<std::uint8_t>(state >> 24);
         }
-        fs::create_directories(folder_);
         std::ofstream(folder_ / "photo-1.bmp", std::ios::binary) << previous_;
-    }
-    ~FailedSave() override {
-        fs::permissions(folder_, fs::perms::owner_all);
-        fs::remove_all(folder_);
     }
     std::int32_t save(const std::string& name, std::uint8_t format = KESMACAP_FORMAT_BMP) const {
         return SavePicture(picture_.view(), (folder_ / name).string(), 0, format, 50);
@@ -58,7 +54,7 @@ class FailedSave : public ::testing::Test {
                   std::vector<std::uint8_t>(previous_.begin(), previous_.end()))
             << what;
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder_)) {
+        for (const auto& entry : fs::directory_iterator(folder_.path())) {
             names.push_back(entry.path().filename().string());
         }
         EXPECT_EQ(names, std::vector<std::string>{"photo-1.bmp"}) << what;
@@ -66,7 +62,7 @@ class FailedSave : public ::testing::Test {
 
     Picture picture_;
     const std::string previous_ = "the picture saved before";
-    const fs::path folder_ = fs::temp_directory_path() / ("failed-save-" + std::to_string(getpid()));
+    const testing_support::ScratchFolder folder_{"failed-save"};
 };
 
 TEST_F(FailedSave, FileSizeLimitIsReportedAndKillsNothing) {
@@ -83,8 +79,9 @@ TEST_F(FailedSave, FileSizeLimitIsReportedAndKillsNothing) {
 }
 
 TEST_F(FailedSave, ReadOnlyFolderIsReported) {
-    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                 fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(folder_.path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read |
+                                        fs::perms::others_exec);
     // As root permissions would not bite: the save runs as nobody then.
     const int result = inChild(
         [] {

@@ -120,40 +120,6 @@ TEST(SimulatedCard, LentFrameStaysUnchangedWhileTheProducerRunsAtFullSpeed) {
     }
 }
 
-TEST(SimulatedCard, EveryOperationIsSafeFromManyThreadsAtOnce) {
-    auto card = makeCard(0);
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-    for (int worker = 0; worker < 4; ++worker) {
-        threads.emplace_back([&, worker] {
-            const auto channel = static_cast<std::uint16_t>(worker);
-            while (!stop) {
-                card->OpenChannel(channel);
-                card->StartChannel(channel, -1);
-                const Frame frame = frameOf(*card, channel);
-                if (frame.pixels != nullptr) {
-                    volatile std::uint8_t sink = frame.pixels[frame.width * frame.height * 3 - 1];
-                    (void)sink;
-                }
-                card->StopChannel(channel);
-                card->CloseChannel(channel);
-            }
-        });
-    }
-    std::this_thread::sleep_for(300ms);
-    stop = true;
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    // The card is still whole afterwards: a channel starts and delivers.
-    kesmacap_event event{};
-    card->GetChannelEvent(0, &event);
-    Reset(event);
-    ASSERT_EQ(card->OpenChannel(0), 0);
-    ASSERT_EQ(card->StartChannel(0, -1), 0);
-    EXPECT_TRUE(WaitSignalled(event, 1000));
-}
-
 std::unique_ptr<testing_support::CardUnderTest> simulatedCard() {
     return std::make_unique<testing_support::OwnedCard<Card>>(makeCard(100));
 }

@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "tests/support/CardConformance.h"
 #include "tests/support/FakeV4l2System.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/TestPlatform.h"
 #include "tests/support/Waiting.h"
 
@@ -132,11 +134,9 @@ TEST_F(V4l2Card, LostDeviceStopsItsChannelKeepsThePictureAndSparesTheOthers) {
     deliver(1, "/dev/video1", 46);
     EXPECT_EQ(frameOf(1).pixels[2], 46);
 
-    const auto folder = std::filesystem::temp_directory_path() / ("v4l2-save-" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
+    const testing_support::ScratchFolder folder("v4l2-save");
     ASSERT_EQ(card->SaveChannelPicture(0, (folder / "lost.png").c_str(), KESMACAP_FORMAT_PNG, 50), 0);
     const auto image = testing_support::ReadPng((folder / "lost-1.png").string());
-    std::filesystem::remove_all(folder);
     ASSERT_TRUE(image.valid());
     EXPECT_EQ(image.bgr[2], 123);
 
@@ -253,7 +253,7 @@ class FakeDeviceCard final : public testing_support::OwnedCard<Card> {
 
   private:
     FakeV4l2System& fake_;
-    std::uint8_t colour_ = 0;
+    std::atomic<std::uint8_t> colour_{0};  // the suite feeds from several threads
 };
 
 std::unique_ptr<testing_support::CardUnderTest> fakeDeviceCard() {

@@ -8,6 +8,7 @@
 #include "platform/linux/GdiObjects.h"
 #include "platform/linux/PixelConversion.h"
 #include "platform/screen/WindowSurface.h"
+#include "tests/support/StagingBitmap.h"
 
 namespace {
 
@@ -21,30 +22,15 @@ BITMAPINFO header24(LONG width, LONG height) {
     return info;
 }
 
-// A memory context holding a fresh 24-bit DIB section, released at the end.
-struct Staging {
-    Staging(LONG width, LONG height) {
-        const BITMAPINFO info = header24(width, height);
-        dc = CreateCompatibleDC(nullptr);
-        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        SelectObject(dc, bitmap);
-    }
-    ~Staging() {
-        DeleteDC(dc);
-        DeleteObject(bitmap);
-    }
-    BYTE* pixel(int x, int y, std::size_t stride) const {
-        return static_cast<BYTE*>(bits) + y * stride + x * 3;
-    }
+struct Staging : testing_support::StagingBitmap {
+    Staging(LONG width, LONG height) : StagingBitmap(nullptr, width, height) {}
+    BYTE* pixel(int x, int y, std::size_t stride) const { return bits + y * stride + x * 3; }
     void setPixel(int x, int y, std::size_t stride, BYTE b, BYTE g, BYTE r) const {
         BYTE* p = pixel(x, y, stride);
         p[0] = b;
         p[1] = g;
         p[2] = r;
     }
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    void* bits = nullptr;
 };
 
 // A window surface with a context on it and a count of repaint requests.

@@ -13,6 +13,7 @@
 
 #include "platform/DrawableWindow.h"
 #include "platform/screen/X11Window.h"
+#include "tests/support/TestX11.h"
 
 namespace {
 
@@ -21,9 +22,7 @@ using namespace std::chrono_literals;
 class X11WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* const chosen = std::getenv("QUADVIEW_TEST_TRANSFER");
-        transfer = chosen != nullptr && std::strcmp(chosen, "put") == 0 ? X11Display::Transfer::PutImage
-                                                                        : X11Display::Transfer::SharedMemory;
+        transfer = testing_support::TransferUnderTest();
         display = X11Display::open(nullptr, transfer);
         ASSERT_TRUE(display);
         ASSERT_EQ(display->transfer(), transfer);
@@ -36,17 +35,7 @@ class X11WindowTest : public ::testing::Test {
         xcb_disconnect(owner);
     }
 
-    xcb_window_t makeWindow() {
-        const xcb_screen_t* const screen = xcb_setup_roots_iterator(xcb_get_setup(owner)).data;
-        const xcb_window_t id = xcb_generate_id(owner);
-        const std::array<std::uint32_t, 2> values{0x000000u, 1};
-        xcb_create_window(owner, XCB_COPY_FROM_PARENT, id, screen->root, 0, 0, 700, 500, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values.data());
-        xcb_map_window(owner, id);
-        sync(owner);
-        return id;
-    }
+    xcb_window_t makeWindow() { return testing_support::MakeTestWindow(owner, 0, 0, 700, 500, 0x000000u); }
     static void sync(xcb_connection_t* connection) { AwaitServer(connection); }
 
     // A solid block of 24-bit pixels shown at (x, y).
@@ -62,8 +51,7 @@ class X11WindowTest : public ::testing::Test {
 
     std::uint32_t pixel(int x, int y) {
         sync(display->connection());
-        const XcbPointer<xcb_get_image_reply_t> reply(xcb_get_image_reply(
-            owner, xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, shown, x, y, 1, 1, ~0u), nullptr));
+        const auto reply = testing_support::ReadWindow(owner, shown, x, y, 1, 1);
         std::uint32_t value = 0;
         if (reply) {
             std::memcpy(&value, xcb_get_image_data(reply.get()), 4);

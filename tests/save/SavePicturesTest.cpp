@@ -5,8 +5,10 @@
 #include <filesystem>
 
 #include "save/SavePictures.h"
+#include "tests/support/CardFrame.h"
 #include "tests/support/FakeCard.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/TestPlatform.h"
 
 namespace {
@@ -109,27 +111,18 @@ class RealCardSave : public ::testing::Test {
         for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
             capture_->OpenChannel(channel);
         }
-        folder_ =
-            fs::temp_directory_path() / ("quadview-save-" + std::to_string(testing_support::ProcessId()));
-        fs::remove_all(folder_);  // a folder an earlier process of this id left
-        fs::create_directories(folder_);
     }
     void TearDown() override {
         for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
             capture_->CloseChannel(channel);
         }
-        fs::remove_all(folder_);
     }
     std::vector<std::uint8_t> pictureOf(ChannelIndex channel) const {
-        BYTE* pixels = nullptr;
-        std::int32_t width = 0;
-        std::int32_t height = 0;
-        std::int32_t sequence = 0;
-        capture_->GetChannelFrame(channel, &pixels, &width, &height, &sequence);
-        return {pixels, pixels + static_cast<std::size_t>(width) * height * 3};
+        const auto frame = testing_support::FrameOf(*capture_, channel);
+        return {frame.pixels, frame.pixels + static_cast<std::size_t>(frame.width) * frame.height * 3};
     }
     std::unique_ptr<CaptureLibrary> capture_;
-    fs::path folder_;
+    testing_support::ScratchFolder folder_{"quadview-save"};
 };
 
 TEST_F(RealCardSave, WritesFourPicturesThatDecodeInEveryType) {
@@ -162,7 +155,7 @@ TEST_F(RealCardSave, MissingFolderWritesNothingAndReportsEveryChannel) {
     for (const SaveFailure& failure : outcome.failures) {
         EXPECT_EQ(failure.error, ENOENT);
     }
-    EXPECT_TRUE(fs::is_empty(folder_));
+    EXPECT_EQ(folder_.fileCount(), 0u);
 }
 
 }  // namespace

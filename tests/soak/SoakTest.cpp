@@ -39,27 +39,9 @@ std::string sanitizerOptions() {
     return std::string("ASAN_OPTIONS=") + (current != nullptr ? current : "") + ":quarantine_size_mb=4";
 }
 
-class Soak : public ::testing::Test {
+class Soak : public ViewerTest {
   protected:
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
-    }
-
-    // A folder holding the viewer and `library` as its capture library.
-    fs::path install(const std::string& library) {
-        const fs::path folder = scratch_ / library;
-        if (!fs::exists(folder)) {
-            fs::create_directories(folder);
-            fs::copy_file(binaries() / "quadview", folder / "quadview");
-            fs::copy_file(binaries() / library, folder / "libkesmacap.so");
-        }
-        return folder;
-    }
-    fs::path log() const { return scratch_ / "viewer.log"; }
-
     std::unique_ptr<Process> start(const fs::path& folder, const std::string& rate = "30") {
-        fs::create_directories(scratch_);
         return std::make_unique<Process>(
             std::vector<std::string>{(folder / "quadview").string()}, log(),
             std::vector<std::string>{"KESMACAP_SIM_FPS=" + rate, sanitizerOptions()});
@@ -83,12 +65,10 @@ class Soak : public ::testing::Test {
             << readAll(log());
         ASSERT_EQ(readAll(log()).find("Sanitizer"), std::string::npos) << what << "\n" << readAll(log());
     }
-
-    fs::path scratch_ = fs::temp_directory_path() / ("quadview-soak-" + std::to_string(getpid()));
 };
 
 TEST_F(Soak, LibraryWhoseThreadNeverStopsLetsTheViewerExitCleanly) {
-    const fs::path folder = install("libforeign_well_behaved.so");
+    const fs::path folder = withLibrary("libforeign_well_behaved.so");
     for (int run = 1; run <= 20; ++run) {
         cycle(folder, "30", run % 2 == 0, "exit " + std::to_string(run) + " of 20");
     }
@@ -98,7 +78,7 @@ TEST_F(Soak, MisbehavingLibrariesNeitherCrashNorSpin) {
     // Measured where the fault bites: after F1, or before it for signals
     // that come while no channel was started.
     for (const std::string variant : {"no_event", "invalid_event", "null_frame", "unstarted"}) {
-        auto viewer = start(install("libforeign_" + variant + ".so"));
+        auto viewer = start(withLibrary("libforeign_" + variant + ".so"));
         const std::string form = findWindow("Form1");
         ASSERT_FALSE(form.empty()) << variant << "\n" << readAll(log());
         const bool beforeStart = variant == "unstarted";
@@ -177,7 +157,7 @@ void cancel(const std::string& dialog) {
 }
 
 TEST_F(Soak, ExitWhileTheSaveDialogIsOpenOrAPictureIsWrittenLosesNothing) {
-    const fs::path pictures = scratch_ / "pictures";
+    const fs::path pictures = scratch("pictures");
     const auto leftovers = [&] {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(pictures)) {

@@ -1,9 +1,12 @@
 #include "tests/support/CardConformance.h"
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "tests/support/ImageFiles.h"
@@ -199,6 +202,45 @@ TEST_P(CardConformance, CloseWhileCapturingKeepsTheEventAndTheCardWhole) {
     EXPECT_TRUE(nextFrameSignals(*card, 1, before)) << "reopened";
 }
 
+// Thousands of calls of every operation: through the viewer's binding, also
+// the 32-bit call thunk's proof for either calling convention.
+TEST_P(CardConformance, EveryOperationIsSafeFromManyThreadsAtOnce) {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (std::uint16_t channel = 0; channel < Channels; ++channel) {
+        threads.emplace_back([&, channel] {
+            kesmacap_event event{};
+            std::int32_t state = 0;
+            while (!stop) {
+                card->OpenChannel(channel);
+                card->GetChannelEvent(channel, &event);
+                card->SetChannelPixelBytes(channel, 3);
+                card->SetChannelMode(channel, 0);
+                card->StartChannel(channel, -1);
+                card->QueryChannelState(channel, &state);
+                card->feed(channel);
+                const Frame frame = frameOf(*card, channel);
+                if (frame.pixels != nullptr) {
+                    volatile std::uint8_t last = frame.pixels[frame.width * frame.height * 3 - 1];
+                    (void)last;
+                }
+                card->StopChannel(channel);
+                card->SetChannelFlag(channel, 0);
+                card->CloseChannel(channel);
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    // The card is still whole afterwards: a channel starts and delivers.
+    const kesmacap_event event = eventOf(*card, 0);
+    openAndStart(*card, 0);
+    EXPECT_TRUE(nextFrameSignals(*card, 0, event));
+}
+
 TEST_P(CardConformance, SavesEachChannelInTheThreeFormats) {
     ScratchFolder folder("conformance");
     const kesmacap_event event = eventOf(*card, 0);
@@ -217,7 +259,7 @@ TEST_P(CardConformance, SavesEachChannelInTheThreeFormats) {
         double tolerance;
     };
     const Case cases[] = {{KESMACAP_FORMAT_BMP, "photo.bmp", "photo-1.bmp", ReadBmp, 0.0},
-                          {KESMACAP_FORMAT_JPEG, "photo.jpg", "photo-1.jpg", ReadJpeg, 12.0},
+                          {KESMACAP_FORMAT_JPEG, "photo.jpg", "photo-1.jpg", ReadJpeg, 6.0},
                           {KESMACAP_FORMAT_PNG, "photo.png", "photo-1.png", ReadPng, 0.0},
                           {KESMACAP_FORMAT_PNG, "bare", "bare-1.png", ReadPng, 0.0}};
     for (const Case& test : cases) {

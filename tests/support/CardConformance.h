@@ -10,26 +10,12 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <type_traits>
 
 #include "abi/kesmacap.h"
+#include "tests/support/CardFrame.h"
 
 namespace testing_support {
-
-// What GetChannelFrame handed out, with its result.
-struct CardFrame {
-    std::uint8_t* pixels = nullptr;
-    std::int32_t width = -1;
-    std::int32_t height = -1;
-    std::int32_t sequence = -1;
-    std::int32_t result = -1;
-};
-
-template <typename Card>
-CardFrame FrameOf(Card& card, std::uint16_t channel) {
-    CardFrame frame;
-    frame.result = card.GetChannelFrame(channel, &frame.pixels, &frame.width, &frame.height, &frame.sequence);
-    return frame;
-}
 
 // One capture library as the suite drives it: the eleven operations with the
 // ABI's own types.
@@ -54,6 +40,9 @@ class CardUnderTest {
     virtual void feed(std::uint16_t /*channel*/) {}
 };
 
+// The ABI's form of an event the viewer's binding hands out as a HANDLE.
+kesmacap_event AbiEvent(void* handle);
+
 // Forwards the operations to any object that has them under their names
 // (kesmacap::Card, the viewer's CaptureLibrary binding, ...).
 template <typename Card>
@@ -67,7 +56,17 @@ class ForwardingCard : public CardUnderTest {
     }
     std::int32_t CloseChannel(std::uint16_t channel) override { return card_.CloseChannel(channel); }
     std::int32_t GetChannelEvent(std::uint16_t channel, kesmacap_event* event) override {
-        return card_.GetChannelEvent(channel, event);
+        if constexpr (std::is_invocable_v<decltype(&Card::GetChannelEvent), Card&, std::uint16_t,
+                                          kesmacap_event*>) {
+            return card_.GetChannelEvent(channel, event);
+        } else {
+            void* handle = nullptr;
+            const std::int32_t result = card_.GetChannelEvent(channel, event != nullptr ? &handle : nullptr);
+            if (result == 0 && event != nullptr) {
+                *event = AbiEvent(handle);
+            }
+            return result;
+        }
     }
     std::int32_t SetChannelPixelBytes(std::uint16_t channel, std::uint8_t bytes) override {
         return card_.SetChannelPixelBytes(channel, bytes);

@@ -213,4 +213,21 @@ std::vector<std::uint8_t> SolidFrame(int width, int height, std::uint8_t blue, s
     return frame;
 }
 
+std::vector<std::string> EachChannel(std::initializer_list<std::string> operations) {
+    std::vector<std::string> calls;
+    for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
+        for (const std::string& operation : operations) {
+            const auto space = operation.find(' ');
+            calls.push_back(operation.substr(0, space) + " " + std::to_string(channel) +
+                            (space == std::string::npos ? "" : operation.substr(space)));
+        }
+    }
+    return calls;
+}
+
+std::vector<std::string> operator+(std::vector<std::string> first, const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
 }  // namespace testing_support

@@ -17,6 +17,12 @@
 
 namespace testing_support {
 
+// The calls a command makes on every channel in order, as FakeCard records
+// them: {"StopChannel", "SetChannelFlag 0"} gives "StopChannel 0",
+// "SetChannelFlag 0 0", "StopChannel 1", ...
+std::vector<std::string> EachChannel(std::initializer_list<std::string> operations);
+std::vector<std::string> operator+(std::vector<std::string> first, const std::vector<std::string>& second);
+
 class FakeCard {
   public:
     FakeCard();

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -16,6 +18,7 @@ class ScratchFolder {
         static std::atomic<int> counter{0};
         path_ = std::filesystem::temp_directory_path() /
                 (purpose + "-" + std::to_string(ProcessId()) + "-" + std::to_string(counter++));
+        // Process ids come back (under Wine often): start from an empty folder.
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
@@ -29,6 +32,10 @@ class ScratchFolder {
 
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    std::size_t fileCount() const {
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(path_), std::filesystem::directory_iterator()));
+    }
 
   private:
     std::filesystem::path path_;

@@ -11,6 +11,7 @@
 
 #include "platform/screen/X11Window.h"
 #include "tests/support/TestCameras.h"
+#include "tests/support/TestX11.h"
 
 namespace testing_support {
 
@@ -19,18 +20,12 @@ namespace {
 // What no picture holds: a window still showing it was never drawn there.
 constexpr std::uint32_t Unpainted = 0x123456u;
 
-X11Display::Transfer transferUnderTest() {
-    const char* const chosen = std::getenv("QUADVIEW_TEST_TRANSFER");
-    return chosen != nullptr && std::strcmp(chosen, "put") == 0 ? X11Display::Transfer::PutImage
-                                                                : X11Display::Transfer::SharedMemory;
-}
-
 }  // namespace
 
 struct TestCameras::Windows {
     // The windows belong to another client, as they belong to the toolkit in the viewer.
     xcb_connection_t* owner = xcb_connect(nullptr, nullptr);
-    std::unique_ptr<X11Display> display = X11Display::open(nullptr, transferUnderTest());
+    std::unique_ptr<X11Display> display = X11Display::open(nullptr, TransferUnderTest());
     std::array<xcb_window_t, ChannelCount> ids{};
     std::array<std::unique_ptr<X11Window>, ChannelCount> cameras;
 
@@ -44,35 +39,21 @@ struct TestCameras::Windows {
 
     XcbPointer<xcb_get_image_reply_t> image(ChannelIndex channel, int x, int y, int width, int height) const {
         settle();
-        return XcbPointer<xcb_get_image_reply_t>(xcb_get_image_reply(
-            owner,
-            xcb_get_image(owner, XCB_IMAGE_FORMAT_Z_PIXMAP, ids[channel], static_cast<std::int16_t>(x),
-                          static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
-                          static_cast<std::uint16_t>(height), ~0u),
-            nullptr));
+        return ReadWindow(owner, ids[channel], x, y, width, height);
     }
 };
 
 TestCameras::TestCameras() : windows_(std::make_unique<Windows>()) {
     Windows& w = *windows_;
     if (xcb_connection_has_error(w.owner) != 0 || !w.display ||
-        w.display->transfer() != transferUnderTest()) {
+        w.display->transfer() != TransferUnderTest()) {
         throw std::runtime_error("no X display taking 32-bit pixels with the transfer under test");
     }
-    const xcb_screen_t* const screen = xcb_setup_roots_iterator(xcb_get_setup(w.owner)).data;
     for (ChannelIndex channel = 0; channel < ChannelCount; ++channel) {
-        w.ids[channel] = xcb_generate_id(w.owner);
-        const std::array<std::uint32_t, 2> values{Unpainted, 1};
-        xcb_create_window(w.owner, XCB_COPY_FROM_PARENT, w.ids[channel], screen->root,
-                          static_cast<std::int16_t>(channel % 2 * 640),
-                          static_cast<std::int16_t>(channel / 2 * 480), 640, 480, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values.data());
-        xcb_map_window(w.owner, w.ids[channel]);
+        w.ids[channel] = MakeTestWindow(w.owner, channel % 2 * 640, channel / 2 * 480, 640, 480, Unpainted);
         w.cameras[channel] = std::make_unique<X11Window>(*w.display, 640, 480);
         w.cameras[channel]->setWindow(w.ids[channel]);
     }
-    AwaitServer(w.owner);
 }
 
 TestCameras::~TestCameras() = default;

@@ -33,6 +33,16 @@ fs::path binaries() {
     return fs::read_symlink("/proc/self/exe").parent_path();
 }
 
+fs::path ViewerTest::withLibrary(const std::string& library, const std::string& viewer) const {
+    const fs::path folder = scratch(library);
+    if (!fs::exists(folder / viewer)) {
+        fs::create_directories(folder);
+        fs::copy_file(binaries() / viewer, folder / viewer);
+        fs::copy_file(binaries() / library, folder / "libkesmacap.so");
+    }
+    return folder;
+}
+
 Process::Process(const std::vector<std::string>& argv, const fs::path& output,
                  const std::vector<std::string>& environment) {
     posix_spawn_file_actions_t actions;

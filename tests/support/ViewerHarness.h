@@ -2,6 +2,7 @@
 // its windows, what reaches the screen, and what /proc says of it.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <QImage>
@@ -13,9 +14,26 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ScratchFolder.h"
+
 namespace viewer_harness {
 
 std::filesystem::path binaries();
+
+// What the suites that run the real viewer share: a scratch folder, the
+// viewer's log in it, and folders holding a viewer with a capture library.
+class ViewerTest : public ::testing::Test {
+  protected:
+    std::filesystem::path scratch(const std::string& name) const { return scratch_ / name; }
+    std::filesystem::path log() const { return scratch("viewer.log"); }
+    // A folder holding `viewer` from the build and `library` as its
+    // libkesmacap.so, made at the first call.
+    std::filesystem::path withLibrary(const std::string& library,
+                                      const std::string& viewer = "quadview") const;
+
+  private:
+    testing_support::ScratchFolder scratch_{"quadview-viewer"};
+};
 
 // A child process, killed if the test leaves it running. Standard output and
 // error go to `output`; `environment` entries ("NAME=value") are added or

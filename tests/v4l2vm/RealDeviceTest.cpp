@@ -22,6 +22,7 @@
 #include "capture/CaptureLibrary.h"
 #include "tests/support/CardConformance.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/TestPlatform.h"
 
 namespace {
@@ -187,8 +188,7 @@ TEST(Vivid, FourChannelsAtTheDevicesRateInItsPattern) {
 }
 
 TEST(Vivid, EachSaveFormatDecodesToTheDriversPattern) {
-    const fs::path folder = fs::temp_directory_path() / "saves";
-    fs::create_directories(folder);
+    const testing_support::ScratchFolder folder("saves");
     struct Format {
         std::uint8_t code;
         const char* extension;
@@ -209,7 +209,6 @@ TEST(Vivid, EachSaveFormatDecodesToTheDriversPattern) {
                 << written;
         }
     }
-    fs::remove_all(folder);
 }
 
 // Last in its suite: vivid's "disconnect" control unplugs the node for good.
