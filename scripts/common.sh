@@ -7,9 +7,14 @@ export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
 
 # file: CPack's DEB generator runs dpkg-shlibdeps, which needs it.
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgtest-dev libturbojpeg0-dev libpng-dev
-                libbenchmark-dev libv4l-dev libxcb1-dev libxcb-shm0-dev file)
+                libbenchmark-dev libv4l-dev libxcb1-dev libxcb-shm0-dev file
+                libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev)
 # A Traditional Chinese font for the menu, and an X server for machines without a display.
 DISPLAY_PACKAGES=(fonts-wqy-microhei xvfb xauth)
+# What the GStreamer capture library plays with: network cameras, files, MJPEG
+# and H.264 (the tests' RTSP server encodes H.264 with x264, from -ugly).
+GSTREAMER_PACKAGES=(gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+                    gstreamer1.0-plugins-ugly gstreamer1.0-libav)
 TEST_PACKAGES=(xdotool dpkg-dev desktop-file-utils libx11-dev)
 # The 32-bit Windows build and its zip (cross-compiling needs no 32-bit support;
 # the suites are configured with it, so GoogleTest's source too).

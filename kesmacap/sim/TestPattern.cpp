@@ -1,5 +1,7 @@
 #include "kesmacap/sim/TestPattern.h"
 
+#include "kesmacap/pictures/Lettering.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -10,65 +12,6 @@
 namespace kesmacap {
 
 namespace {
-
-struct Glyph {
-    char character;
-    std::array<std::uint8_t, 7> rows;  // bit 4 is the leftmost column
-};
-
-constexpr std::array<Glyph, 41> Font{{
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
-    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
-    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
-    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
-    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
-    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {'A', {0x0E, 0x11, 0x11, 0x11, 0x1F, 0x11, 0x11}},
-    {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
-    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
-    {'D', {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C}},
-    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}},
-    {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
-    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}},
-    {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
-    {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
-    {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},
-    {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
-    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}},
-    {'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}},
-    {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
-    {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
-    {'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}},
-    {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
-    {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},
-    {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
-    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
-    {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
-    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}},
-    {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
-    {'Y', {0x11, 0x11, 0x11, 0x0A, 0x04, 0x04, 0x04}},
-    {'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
-    {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}},
-    {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}},
-    {'-', {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}},
-    {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}},
-    {' ', {0, 0, 0, 0, 0, 0, 0}},
-}};
-
-constexpr int GlyphWidth = 5;
-constexpr int GlyphHeight = 7;
-constexpr int GlyphAdvance = 6;
-
-const Glyph* findGlyph(char character) {
-    const auto found = std::find_if(Font.begin(), Font.end(),
-                                    [&](const Glyph& glyph) { return glyph.character == character; });
-    return found == Font.end() ? nullptr : &*found;
-}
 
 // Per channel: background, accent and text colours, as 0xRRGGBB.
 struct Palette {
@@ -113,45 +56,6 @@ std::string channelLabel(int channel) {
 }
 
 }  // namespace
-
-void FillRect(std::uint8_t* pixels, int width, int height, int x, int y, int rectWidth, int rectHeight,
-              std::uint32_t rgb) {
-    const int left = std::max(x, 0);
-    const int top = std::max(y, 0);
-    const int right = std::min(x + rectWidth, width);
-    const int bottom = std::min(y + rectHeight, height);
-    if (right <= left || bottom <= top) {
-        return;
-    }
-    const std::array<std::uint8_t, 3> bgr{static_cast<std::uint8_t>(rgb), static_cast<std::uint8_t>(rgb >> 8),
-                                          static_cast<std::uint8_t>(rgb >> 16)};
-    std::uint8_t* const firstRow = pixels + (static_cast<std::size_t>(top) * width + left) * BytesPerPixel;
-    for (int column = 0; column < right - left; ++column) {
-        std::memcpy(firstRow + static_cast<std::size_t>(column) * BytesPerPixel, bgr.data(), bgr.size());
-    }
-    const std::size_t spanBytes = static_cast<std::size_t>(right - left) * BytesPerPixel;
-    for (int row = top + 1; row < bottom; ++row) {
-        std::memcpy(pixels + (static_cast<std::size_t>(row) * width + left) * BytesPerPixel, firstRow,
-                    spanBytes);
-    }
-}
-
-void DrawText(std::uint8_t* pixels, int width, int height, int x, int y, int scale, std::string_view text,
-              std::uint32_t rgb) {
-    for (const char character : text) {
-        if (const Glyph* glyph = findGlyph(character); glyph != nullptr) {
-            for (int row = 0; row < GlyphHeight; ++row) {
-                for (int column = 0; column < GlyphWidth; ++column) {
-                    if ((glyph->rows[row] >> (GlyphWidth - 1 - column) & 1) != 0) {
-                        FillRect(pixels, width, height, x + column * scale, y + row * scale, scale, scale,
-                                 rgb);
-                    }
-                }
-            }
-        }
-        x += GlyphAdvance * scale;
-    }
-}
 
 TestPattern::TestPattern(int channel)
     : channel_(channel), liveBase_(MaxWidth, MaxHeight), still_(MaxWidth, MaxHeight) {
@@ -218,7 +122,8 @@ void TestPattern::renderLive(std::uint8_t* pixels, std::uint64_t frame,
         // black box is drawn whole each time.
         restore(pixels, fastBarLeft(*previous), FastTop, BarWidth, FastHeight);
         restore(pixels, slowBarLeft(*previous), SlowTop, BarWidth, SlowHeight);
-        restore(pixels, Margin, CounterTop, CounterGlyphs * GlyphAdvance * TextScale, 7 * TextScale);
+        restore(pixels, Margin, CounterTop, TextWidth(std::string(CounterGlyphs, '0'), TextScale),
+                7 * TextScale);
     } else {
         std::memcpy(pixels, liveBase_.pixels.data(), liveBase_.pixels.size());
     }
@@ -238,8 +143,8 @@ void TestPattern::renderLive(std::uint8_t* pixels, std::uint64_t frame,
     char clock[32];
     std::snprintf(clock, sizeof clock, "%02d:%02d:%02d.%03lld", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<long long>(millis));
-    FillRect(pixels, MaxWidth, MaxHeight, Margin - 4, ClockTop - 4, 13 * GlyphAdvance * TextScale,
-             8 * TextScale + 2, Black);
+    FillRect(pixels, MaxWidth, MaxHeight, Margin - 4, ClockTop - 4,
+             TextWidth(std::string(13, '0'), TextScale), 8 * TextScale + 2, Black);
     DrawText(pixels, MaxWidth, MaxHeight, Margin, ClockTop, TextScale, clock, palette.accent);
 }
 

@@ -33,12 +33,4 @@ class TestPattern {
     Picture still_;
 };
 
-// Writes text with a 5 x 7 bitmap font, each font pixel a scale x scale block.
-// Characters the font lacks are blank; drawing is clipped to the picture.
-void DrawText(std::uint8_t* pixels, int width, int height, int x, int y, int scale, std::string_view text,
-              std::uint32_t rgb);
-// Fills a rectangle, clipped to the picture. Colours are 0xRRGGBB.
-void FillRect(std::uint8_t* pixels, int width, int height, int x, int y, int rectWidth, int rectHeight,
-              std::uint32_t rgb);
-
 }  // namespace kesmacap

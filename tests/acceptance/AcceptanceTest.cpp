@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include "tests/support/DesignedFrame.h"
 #include "tests/support/ViewerHarness.h"
+#include "tests/support/Waiting.h"
 
 namespace {
 
@@ -210,6 +214,56 @@ TEST_F(Acceptance, ServerGoingAwayEndsTheViewerWithoutACrash) {
     // The toolkit ends the program when its connection breaks: status 1, and nothing worse.
     EXPECT_EQ(viewer.wait(20s), std::optional<int>(1)) << readAll(log());
     EXPECT_EQ(readAll(log()).find("Sanitizer"), std::string::npos) << readAll(log());
+}
+
+// Four loopback network cameras through the GStreamer library: their
+// pictures, an outage that each window shows as such, and their return
+// without a key pressed.
+TEST_F(Acceptance, NetworkCamerasTheirOutageAndReturn) {
+    const fs::path portFile = scratch("rtsp.port");
+    Process server({(binaries() / "rtsp_test_server").string(), portFile.string()}, scratch("server.log"));
+    ASSERT_TRUE(testing_support::Eventually([&] {
+        return fs::exists(portFile) && fs::file_size(portFile) > 0;
+    })) << readAll(scratch("server.log"));
+    const std::string base = "rtsp://127.0.0.1:" + readAll(portFile).substr(0, readAll(portFile).find('\n'));
+    fs::create_directories(scratch("config/quadview"));
+    std::ofstream(scratch("config/quadview/sources"))
+        << "Camera1 = " << base << "/mjpeg\nCamera2 = " << base << "/h264\nCamera3 = " << base
+        << "/mjpeg\nCamera4 = " << base << "/wide\n";
+    const fs::path folder = scratch("gstreamer");
+    fs::create_directories(folder);
+    fs::copy_file(binaries() / "quadview", folder / "quadview");
+    fs::copy_file(binaries() / "../lib/quadview/gstreamer/libkesmacap.so", folder / "libkesmacap.so");
+    Process viewer({(folder / "quadview").string()}, log(),
+                   {"XDG_CONFIG_HOME=" + scratch("config").string()});
+    const std::string form = findWindow("Form1");
+    ASSERT_FALSE(form.empty()) << readAll(log());
+    pressKeys(form, "F1");
+
+    // Every camera here sends colour bars; the library's no-signal picture is dark.
+    const auto brightness = [](const Share& share) { return (share.red + share.green + share.blue) / 3; };
+    const auto live = [&](const Share& share) { return share.saturated > 0.3 && brightness(share) > 0.35; };
+    const auto dark = [&](const Share& share) { return brightness(share) < 0.25; };
+    const auto allFour = [&](const std::function<bool(const Share&)>& test) {
+        return testing_support::Eventually(
+            [&] {
+                const QImage shot = screenshot();
+                for (const QRect& quadrant : tiledQuadrants()) {
+                    if (!test(colours(shot, quadrant))) {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            15s);
+    };
+    ASSERT_TRUE(allFour(live)) << "four live cameras\n" << readAll(log());
+    kill(server.pid(), SIGUSR1);
+    EXPECT_TRUE(allFour(dark)) << "each says it lost its camera";
+    kill(server.pid(), SIGUSR2);
+    EXPECT_TRUE(allFour(live)) << "back by themselves\n" << readAll(log());
+    pressKeys(form, "F2");
+    EXPECT_EQ(viewer.wait(20s), std::optional<int>(0)) << readAll(log());
 }
 
 TEST_F(Acceptance, MissingLibraryIsShownNamedAndGivesStatusOne) {

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Both Debian packages as a user meets them: lintian and appstreamcli accept
+# The Debian packages as a user meets them: lintian and appstreamcli accept
 # them, and in a fresh minbase Debian 12 root (debootstrap, chroot) quadview
 # maps the simulated card's library when installed alone, the V4L2 library
-# once quadview-v4l2 is installed, and the simulated card again once that is
-# removed. Usage: debian-install.sh DIST_DIR WORK_DIR (a pristine root and the
+# once quadview-v4l2 is installed, the GStreamer one once quadview-gstreamer
+# is, and each earlier one again as they are removed. Usage: debian-install.sh DIST_DIR WORK_DIR (a pristine root and the
 # downloaded packages are kept in WORK_DIR between runs).
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/common.sh"
@@ -11,11 +11,12 @@ dist="$(cd "$1" && pwd)"
 work="$(mkdir -p "$2" && cd "$2" && pwd)"
 viewer_deb="$(ls "$dist"/quadview_*_amd64.deb)"
 v4l2_deb="$(ls "$dist"/quadview-v4l2_*_amd64.deb)"
+gstreamer_deb="$(ls "$dist"/quadview-gstreamer_*_amd64.deb)"
 fail() { echo "FAILED: $*" >&2; exit 1; }
 step() { echo "--- $*"; }
 
 step "lintian: no error, no warning"
-lintian --fail-on error,warning "$viewer_deb" "$v4l2_deb"
+lintian --fail-on error,warning "$viewer_deb" "$v4l2_deb" "$gstreamer_deb"
 step "AppStream metadata"
 extracted="$work/extracted"
 rm -rf "$extracted"
@@ -51,7 +52,7 @@ mount --rbind /dev "$root/dev"
 mount -t tmpfs tmpfs "$root/tmp"
 mount --bind "$work/archives" "$root/var/cache/apt/archives"  # downloads kept between runs
 cp /etc/resolv.conf "$root/etc/resolv.conf"
-cp "$viewer_deb" "$v4l2_deb" "$root/tmp/"
+cp "$viewer_deb" "$v4l2_deb" "$gstreamer_deb" "$root/tmp/"
 in_root() { chroot "$root" env DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8 "$@"; }
 
 # Starts quadview on a virtual display and names the capture library it mapped.
@@ -89,6 +90,15 @@ in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$v4l2_d
 expect_mapped /usr/lib/quadview/v4l2/libkesmacap.so "with quadview-v4l2 it maps another library"
 in_root update-alternatives --query libkesmacap | grep -q 'Value: /usr/lib/quadview/v4l2/libkesmacap.so' ||
     fail "the alternative does not point at the V4L2 library"
+
+step "install quadview-gstreamer: the GStreamer library wins"
+in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$gstreamer_deb")" >/dev/null
+expect_mapped /usr/lib/quadview/gstreamer/libkesmacap.so "with quadview-gstreamer it maps another library"
+[ -f "$root/etc/quadview/sources" ] || fail "no /etc/quadview/sources"
+
+step "remove quadview-gstreamer: back to the V4L2 library"
+in_root apt-get remove -y -qq quadview-gstreamer >/dev/null
+expect_mapped /usr/lib/quadview/v4l2/libkesmacap.so "after removing quadview-gstreamer it maps another library"
 
 step "remove quadview-v4l2: back to the simulated card"
 in_root apt-get remove -y -qq quadview-v4l2 >/dev/null

@@ -7,6 +7,7 @@
 
 #include "abi/kesmacap.h"
 #include "kesmacap/card/Card.h"
+#include "kesmacap/pictures/Lettering.h"
 #include "kesmacap/pictures/PictureWriter.h"
 #include "kesmacap/sim/SimulatedSource.h"
 #include "kesmacap/sim/TestPattern.h"

@@ -1,0 +1,21 @@
+// Network cameras and files as the library's card.
+#include <cstdio>
+
+#include "kesmacap/card/Card.h"
+#include "kesmacap/gstreamer/GstSource.h"
+
+namespace kesmacap {
+
+Card& TheCard() {
+    // Destroyed when the library is unloaded: every pipeline stops first.
+    static Card card([](Channels& channels) {
+        std::string why;
+        if (!StartGstreamer(why)) {
+            std::fprintf(stderr, "quadview gstreamer: %s\n", why.c_str());
+        }
+        return std::make_unique<GstSource>(channels, LoadSources());
+    });
+    return card;
+}
+
+}  // namespace kesmacap

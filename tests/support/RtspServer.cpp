@@ -1,0 +1,118 @@
+#include "tests/support/RtspServer.h"
+
+#include <future>
+#include <stdexcept>
+
+#include "kesmacap/gstreamer/ThreadEdges.h"
+
+namespace testing_support {
+
+namespace {
+
+void mount(GstRTSPMountPoints* mounts, const char* path, const std::string& launch) {
+    GstRTSPMediaFactory* const factory = gst_rtsp_media_factory_new();
+    gst_rtsp_media_factory_set_launch(factory, launch.c_str());
+    gst_rtsp_media_factory_set_shared(factory, TRUE);
+    gst_rtsp_mount_points_add_factory(mounts, path, factory);
+}
+
+std::string live(int width, int height, const std::string& pattern) {
+    return "videotestsrc is-live=true pattern=" + pattern +
+           " ! video/x-raw,format=I420,width=" + std::to_string(width) + ",height=" + std::to_string(height) +
+           ",framerate=30/1 ! ";
+}
+
+// Runs `work` on the server's own thread and waits for it.
+template <typename Work>
+void onContext(GMainContext* context, Work work) {
+    // GLib's queue between the threads, and the future's wake-up, are not seen
+    // by ThreadSanitizer: the hand-overs are marked.
+    std::promise<void> done;
+    auto call = [&] {
+        work();
+        kesmacap::HandOver(&done);
+        done.set_value();
+    };
+    kesmacap::HandOver(&call);
+    g_main_context_invoke(
+        context,
+        [](gpointer data) -> gboolean {
+            kesmacap::TakeOver(data);
+            (*static_cast<decltype(call)*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        &call);
+    done.get_future().wait();
+    kesmacap::TakeOver(&done);
+}
+
+}  // namespace
+
+RtspServer::RtspServer(int port)
+    : port_(port), context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
+    gst_init(nullptr, nullptr);
+    thread_ = std::thread([this] {
+        g_main_context_push_thread_default(context_);
+        g_main_loop_run(loop_);
+        g_main_context_pop_thread_default(context_);
+    });
+    start();
+}
+
+RtspServer::~RtspServer() {
+    stop();
+    g_main_loop_quit(loop_);
+    thread_.join();
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+}
+
+std::string RtspServer::uri(const std::string& mount, const std::string& credentials) const {
+    return "rtsp://" + (credentials.empty() ? "" : credentials + "@") + "127.0.0.1:" + std::to_string(port_) +
+           mount;
+}
+
+void RtspServer::start() {
+    onContext(context_, [this] { attach(); });
+    if (port_ <= 0) {
+        throw std::runtime_error("the RTSP server found no port");
+    }
+}
+
+void RtspServer::attach() {
+    server_ = gst_rtsp_server_new();
+    gst_rtsp_server_set_address(server_, "127.0.0.1");
+    gst_rtsp_server_set_service(server_, std::to_string(port_).c_str());
+    GstRTSPMountPoints* const mounts = gst_rtsp_server_get_mount_points(server_);
+    mount(mounts, "/mjpeg", "( " + live(640, 480, "smpte") + "jpegenc ! rtpjpegpay name=pay0 pt=26 )");
+    mount(
+        mounts, "/h264",
+        "( " + live(640, 480, "smpte") +
+            "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! rtph264pay name=pay0 pt=96 )");
+    mount(mounts, "/wide", "( " + live(1280, 720, "smpte") + "jpegenc ! rtpjpegpay name=pay0 pt=26 )");
+    g_object_unref(mounts);
+    source_ = gst_rtsp_server_attach(server_, context_);
+    port_ = source_ != 0 ? gst_rtsp_server_get_bound_port(server_) : -1;
+}
+
+void RtspServer::stop() {
+    onContext(context_, [this] {
+        if (server_ == nullptr) {
+            return;
+        }
+        if (source_ != 0) {
+            g_source_destroy(g_main_context_find_source_by_id(context_, source_));
+            source_ = 0;
+        }
+        gst_rtsp_server_client_filter(
+            server_,
+            [](GstRTSPServer*, GstRTSPClient*, gpointer) -> GstRTSPFilterResult {
+                return GST_RTSP_FILTER_REMOVE;
+            },
+            nullptr);
+        g_object_unref(server_);
+        server_ = nullptr;
+    });
+}
+
+}  // namespace testing_support

@@ -1,0 +1,39 @@
+// An RTSP server in the test's own process, on 127.0.0.1, serving live test
+// pictures: mounts "/mjpeg" (640 x 480, MJPEG), "/h264" (640 x 480, H.264)
+// and "/wide" (1280 x 720 MJPEG), each at 30 fps. It can stop, dropping every
+// client, and come back on the same port, as a camera that reboots.
+#pragma once
+
+#include <gst/rtsp-server/rtsp-server.h>
+
+#include <string>
+#include <thread>
+
+namespace testing_support {
+
+class RtspServer {
+  public:
+    // Port 0 takes any free one.
+    explicit RtspServer(int port = 0);
+    ~RtspServer();
+    RtspServer(const RtspServer&) = delete;
+    RtspServer& operator=(const RtspServer&) = delete;
+
+    int port() const { return port_; }
+    std::string uri(const std::string& mount, const std::string& credentials = {}) const;
+    // Stops listening and drops every client; start() listens again on the same port.
+    void stop();
+    void start();
+
+  private:
+    void attach();
+
+    int port_;
+    GMainContext* context_;
+    GMainLoop* loop_;
+    GstRTSPServer* server_ = nullptr;
+    guint source_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace testing_support
