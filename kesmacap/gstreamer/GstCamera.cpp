@@ -3,6 +3,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
+#include <libyuv/convert_argb.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -199,7 +200,8 @@ void GstCamera::build(Clock::time_point now) {
     }
     g_object_set(decoder, "uri", uri_->c_str(), nullptr);
     g_object_set(scale, "add-borders", TRUE, nullptr);
-    GstCaps* const caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width",
+    // Scaled in the decoder's own planar format, turned into B, G, R once, on the way into the channel.
+    GstCaps* const caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
                                               G_TYPE_INT, MaxWidth, "height", G_TYPE_INT, MaxHeight,
                                               "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
     g_object_set(filter, "caps", caps, nullptr);
@@ -332,19 +334,22 @@ GstFlowReturn GstCamera::onSample(GstElement* sink, gpointer camera) {
     GstVideoFrame frame;
     if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
         gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-        // The one copy between GStreamer's buffer and the viewer.
+        // The one pass between GStreamer's buffer and the viewer: I420 to B, G, R
+        // (libyuv's RGB24) straight into the channel, in the source's colours.
         const int width = std::min(GST_VIDEO_FRAME_WIDTH(&frame), MaxWidth);
         const int height = std::min(GST_VIDEO_FRAME_HEIGHT(&frame), MaxHeight);
-        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        const auto* const source = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        const std::size_t rowBytes = static_cast<std::size_t>(width) * BytesPerPixel;
+        const GstVideoColorimetry& colours = GST_VIDEO_INFO_COLORIMETRY(&info);
+        const auto convert = colours.range == GST_VIDEO_COLOR_RANGE_0_255     ? libyuv::J420ToRGB24
+                             : colours.matrix == GST_VIDEO_COLOR_MATRIX_BT709 ? libyuv::H420ToRGB24
+                                                                              : libyuv::I420ToRGB24;
+        const auto plane = [&](int index) {
+            return static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, index));
+        };
+        const auto stride = [&](int index) { return GST_VIDEO_FRAME_PLANE_STRIDE(&frame, index); };
         {
             const std::lock_guard lock(self->producer_);
-            std::uint8_t* const target = self->channel_.backBuffer();
-            for (int row = 0; row < height; ++row) {
-                std::memcpy(target + rowBytes * row, source + static_cast<std::size_t>(stride) * row,
-                            rowBytes);
-            }
+            convert(plane(0), stride(0), plane(1), stride(1), plane(2), stride(2),
+                    self->channel_.backBuffer(), width * BytesPerPixel, width, height);
             self->channel_.publish(width, height);
         }
         gst_video_frame_unmap(&frame);

@@ -15,12 +15,11 @@
 
 namespace kesmacap {
 
-// One channel's source: its own pipeline (uridecodebin -> videoconvert ->
-// videoscale fitting 640 x 480 with black borders -> BGR -> an appsink that
-// keeps the newest frame) and its own thread, which builds and tears down the
-// pipeline, reads its bus and watches for silence. A dead camera therefore
-// never stalls another, and start, stop and close only tell the thread what
-// is wanted: they never wait on the network.
+// One channel's source: its own pipeline (uridecodebin -> videoconvert to
+// I420 -> videoscale fitting 640 x 480 with black borders -> an appsink that
+// keeps the newest frame, turned into B, G, R on its way into the channel) and its own thread, which builds
+// and tears down the pipeline, reads its bus and watches for silence. A dead camera therefore never stalls
+// another, and start, stop and close only tell the thread what is wanted: they never wait on the network.
 //
 // While a started channel has no video (not configured, connecting, lost, no
 // frame for 3 s) it shows a picture of its own saying why, and a lost source

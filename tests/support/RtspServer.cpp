@@ -1,5 +1,7 @@
 #include "tests/support/RtspServer.h"
 
+#include <chrono>
+#include <cstring>
 #include <future>
 #include <stdexcept>
 
@@ -46,7 +48,51 @@ void onContext(GMainContext* context, Work work) {
     kesmacap::TakeOver(&done);
 }
 
+// Stamps each raw picture of the clock mount with the time it leaves the camera.
+GstPadProbeReturn stampTime(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer /*unused*/) {
+    GstBuffer* buffer = gst_buffer_make_writable(gst_pad_probe_info_get_buffer(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GstMapInfo map;
+    if (gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
+        // I420 640 x 480: the luma plane first, 640 bytes a row.
+        const std::uint32_t now = RtspServer::ClockNow();
+        constexpr int Block = RtspServer::ClockBlock;
+        const auto fill = [&](int left, int top, int size, std::uint8_t luma) {
+            for (int row = top; row < top + size; ++row) {
+                std::memset(map.data + static_cast<std::size_t>(row) * 640 + left, luma, size);
+            }
+        };
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            fill(quarter % 2 * Block / 2, quarter / 2 * Block / 2, Block / 2, quarter % 3 == 0 ? 255 : 0);
+        }
+        for (int bit = 0; bit < 32; ++bit) {
+            const int slot = bit + 1;
+            fill(slot % RtspServer::ClockBlocksPerRow * Block, slot / RtspServer::ClockBlocksPerRow * Block,
+                 Block, (now >> (31 - bit) & 1) != 0 ? 255 : 0);
+        }
+        gst_buffer_unmap(buffer, &map);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+void onMediaConfigure(GstRTSPMediaFactory* /*factory*/, GstRTSPMedia* media, gpointer /*unused*/) {
+    GstElement* const bin = gst_rtsp_media_get_element(media);
+    if (GstElement* const stamp = gst_bin_get_by_name(GST_BIN(bin), "stamp"); stamp != nullptr) {
+        GstPad* const pad = gst_element_get_static_pad(stamp, "src");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, stampTime, nullptr, nullptr);
+        gst_object_unref(pad);
+        gst_object_unref(stamp);
+    }
+    gst_object_unref(bin);
+}
+
 }  // namespace
+
+std::uint32_t RtspServer::ClockNow() {
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::system_clock::now().time_since_epoch())
+                                          .count());
+}
 
 RtspServer::RtspServer(int port)
     : port_(port), context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
@@ -89,6 +135,12 @@ void RtspServer::attach() {
         mounts, "/h264",
         "( " + live(640, 480, "smpte") +
             "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! rtph264pay name=pay0 pt=96 )");
+    GstRTSPMediaFactory* const clock = gst_rtsp_media_factory_new();
+    gst_rtsp_media_factory_set_launch(clock, ("( " + live(640, 480, "black") +
+                                              "identity name=stamp ! jpegenc ! rtpjpegpay name=pay0 pt=26 )")
+                                                 .c_str());
+    g_signal_connect(clock, "media-configure", G_CALLBACK(onMediaConfigure), nullptr);
+    gst_rtsp_mount_points_add_factory(mounts, "/clock", clock);
     mount(mounts, "/wide", "( " + live(1280, 720, "smpte") + "jpegenc ! rtpjpegpay name=pay0 pt=26 )");
     g_object_unref(mounts);
     source_ = gst_rtsp_server_attach(server_, context_);
