@@ -117,7 +117,6 @@ int main(int argc, char** argv) {
     const fs::path config = fs::temp_directory_path() / ("quadview-latency-" + std::to_string(getpid()));
     fs::create_directories(config / "quadview");
     std::ofstream(config / "quadview" / "sources") << "Camera1 = " << server.uri("/clock") << "\n";
-    const std::string environment = "XDG_CONFIG_HOME=" + config.string();
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     pid_t child = 0;
     char* const arguments[] = {const_cast<char*>(viewer.c_str()), nullptr};
@@ -125,7 +124,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot start %s\n", viewer.c_str());
         return 1;
     }
-    std::system("timeout 20 xdotool search --sync --onlyvisible --name '^Form1$' windowfocus --sync key F1");
+    if (std::system("timeout 20 xdotool search --sync --onlyvisible --name '^Form1$' windowfocus --sync key F1") != 0) {
+        std::fprintf(stderr, "no Form1 to press F1 in\n");
+        kill(child, SIGTERM);
+        return 1;
+    }
 
     xcb_connection_t* const connection = xcb_connect(nullptr, nullptr);
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
