@@ -2,8 +2,11 @@
 // is its own: colours and letterboxing, MJPEG and H.264 from an RTSP server
 // in this process, an outage and the camera's return, files that loop, the
 // settings file, and passwords that never show.
+#include <arpa/inet.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -198,12 +201,41 @@ TEST_F(GstreamerCard, OutageShowsNoSignalAndTheCamerasReturnNeedsNoRestart) {
     server.stop();
     const auto lost = Clock::now();
     ASSERT_TRUE(shows(0, isStatus, 6s));
-    EXPECT_LT(Clock::now() - lost, 4s) << "the no-signal picture within 4 s";
+    const auto noSignal = Clock::now() - lost;
+    EXPECT_LT(noSignal, 4s) << "the no-signal picture within 4 s";
     std::this_thread::sleep_for(2s);
     server.start();
     const auto back = Clock::now();
     ASSERT_TRUE(shows(0, isVideo, 10s));
-    EXPECT_LT(Clock::now() - back, 7s) << "frames again within 7 s of the camera's return";
+    const auto again = Clock::now() - back;
+    EXPECT_LT(again, 7s) << "frames again within 7 s of the camera's return";
+    std::printf(
+        "outage to the no-signal picture: %lld ms; return to the first frame: %lld ms\n",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(noSignal).count()),
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(again).count()));
+}
+
+TEST_F(GstreamerCard, ACameraThatAnswersNothingIsCalledSilentAfterThreeSeconds) {
+    // Accepts connections (the kernel does, from the backlog) and never says a word.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const auto started = Clock::now();
+    use(sourcesOf({"rtsp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/silent"}));
+    ASSERT_TRUE(shows(0, isStatus, 2s)) << "connecting...";
+    const std::int32_t connecting = frame(0).sequence;
+    EXPECT_TRUE(shows(
+        0, [&](const auto& f) { return isStatus(f) && f.sequence > connecting; }, 5s))
+        << "no signal, said by the library's own picture";
+    EXPECT_GE(Clock::now() - started, 2900ms);
+    EXPECT_LT(Clock::now() - started, 4s);
+    card.reset();
+    close(listener);
 }
 
 TEST_F(GstreamerCard, StopStartAndCloseNeverWaitOnTheNetwork) {
