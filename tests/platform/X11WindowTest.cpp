@@ -136,8 +136,9 @@ TEST_F(X11WindowTest, StalledServerNeitherBlocksTheDrawerNorGetsAnImageOverwritt
     draw(0x101010);
     sync(display->connection());
     // Another client holds the server: nothing of ours is read until it lets go.
+    // A round trip, so that the grab holds before the first put arrives.
     xcb_grab_server(owner);
-    xcb_flush(owner);
+    sync(owner);
     const auto start = std::chrono::steady_clock::now();
     const std::array<std::uint32_t, 6> pictures{0x200000, 0x002000, 0x000020, 0x202000, 0x002020, 0x200020};
     for (const std::uint32_t picture : pictures) {
