@@ -232,8 +232,8 @@ TEST_F(GstreamerCard, ACameraThatAnswersNothingIsCalledSilentAfterThreeSeconds) 
     EXPECT_TRUE(shows(
         0, [&](const auto& f) { return isStatus(f) && f.sequence > connecting; }, 5s))
         << "no signal, said by the library's own picture";
-    EXPECT_GE(Clock::now() - started, 2900ms);
-    EXPECT_LT(Clock::now() - started, 4s);
+    EXPECT_GE(Clock::now() - started, 2900ms) << "not before 3 s of silence";
+    EXPECT_LT(Clock::now() - started, 5s) << "nor long after (a loaded machine builds pipelines slowly)";
     card.reset();
     close(listener);
 }
