@@ -67,8 +67,9 @@ class GstCamera {
     Channel& channel_;
     const int index_;
     const std::optional<std::string> uri_;
-    const std::string shown_;  // the source as it may be shown: credentials masked
-    const bool live_;          // a camera or stream rather than a file
+    const std::string shown_;        // the source as it may be shown: credentials masked
+    const std::string credentials_;  // what never leaves the library: masked in error texts too
+    const bool live_;                // a camera or stream rather than a file
 
     // What start and stop want; the thread does it.
     std::mutex mutex_;
@@ -90,7 +91,6 @@ class GstCamera {
     Clock::time_point retryAt_{};
     std::chrono::milliseconds backoff_ = FirstRetry;
     std::string shownReason_;
-    std::string failure_;  // what the last error said, for the picture
     std::chrono::system_clock::time_point lastSeen_{};
     bool everSeen_ = false;
 

@@ -128,6 +128,11 @@ std::string MaskCredentials(std::string_view uri) {
            std::string(uri.substr(info->first + info->second));
 }
 
+std::string CredentialsOf(std::string_view uri) {
+    const auto info = userInfo(uri);
+    return info ? std::string(uri.substr(info->first, info->second)) : std::string();
+}
+
 bool HasPassword(std::string_view uri) {
     const auto info = userInfo(uri);
     return info && uri.substr(info->first, info->second).find(':') != std::string_view::npos;

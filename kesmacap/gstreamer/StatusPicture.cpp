@@ -39,7 +39,7 @@ std::vector<std::string> wrap(std::string_view text, std::size_t columns) {
 }
 
 int drawLines(std::uint8_t* pixels, int y, int scale, std::string_view text, std::uint32_t rgb) {
-    const auto columns = static_cast<std::size_t>((TileWidth - 2 * Margin) / TextWidth("0", scale));
+    const auto columns = static_cast<std::size_t>((TileWidth - 2 * Margin) / TextWidth(1, scale));
     for (const std::string& line : wrap(text, columns)) {
         DrawText(pixels, MaxWidth, MaxHeight, Margin, y, scale, line, rgb);
         y += 10 * scale;

@@ -129,8 +129,8 @@ void DrawText(std::uint8_t* pixels, int width, int height, int x, int y, int sca
     }
 }
 
-int TextWidth(std::string_view text, int scale) {
-    return static_cast<int>(text.size()) * GlyphAdvance * scale;
+int TextWidth(std::size_t characters, int scale) {
+    return static_cast<int>(characters) * GlyphAdvance * scale;
 }
 
 }  // namespace kesmacap

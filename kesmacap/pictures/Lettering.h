@@ -2,6 +2,7 @@
 // capture library draws itself (a test card, a no-signal screen).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -12,8 +13,8 @@ namespace kesmacap {
 // capitals, characters the font lacks are blank. Clipped to the picture.
 void DrawText(std::uint8_t* pixels, int width, int height, int x, int y, int scale, std::string_view text,
               std::uint32_t rgb);
-// The width DrawText gives the text.
-int TextWidth(std::string_view text, int scale);
+// The width DrawText gives a text of that many characters.
+int TextWidth(std::size_t characters, int scale);
 // Fills a rectangle, clipped to the picture. Colours are 0xRRGGBB.
 void FillRect(std::uint8_t* pixels, int width, int height, int x, int y, int rectWidth, int rectHeight,
               std::uint32_t rgb);

@@ -122,8 +122,7 @@ void TestPattern::renderLive(std::uint8_t* pixels, std::uint64_t frame,
         // black box is drawn whole each time.
         restore(pixels, fastBarLeft(*previous), FastTop, BarWidth, FastHeight);
         restore(pixels, slowBarLeft(*previous), SlowTop, BarWidth, SlowHeight);
-        restore(pixels, Margin, CounterTop, TextWidth(std::string(CounterGlyphs, '0'), TextScale),
-                7 * TextScale);
+        restore(pixels, Margin, CounterTop, TextWidth(CounterGlyphs, TextScale), 7 * TextScale);
     } else {
         std::memcpy(pixels, liveBase_.pixels.data(), liveBase_.pixels.size());
     }
@@ -143,8 +142,8 @@ void TestPattern::renderLive(std::uint8_t* pixels, std::uint64_t frame,
     char clock[32];
     std::snprintf(clock, sizeof clock, "%02d:%02d:%02d.%03lld", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<long long>(millis));
-    FillRect(pixels, MaxWidth, MaxHeight, Margin - 4, ClockTop - 4,
-             TextWidth(std::string(13, '0'), TextScale), 8 * TextScale + 2, Black);
+    FillRect(pixels, MaxWidth, MaxHeight, Margin - 4, ClockTop - 4, TextWidth(13, TextScale),
+             8 * TextScale + 2, Black);
     DrawText(pixels, MaxWidth, MaxHeight, Margin, ClockTop, TextScale, clock, palette.accent);
 }
 

@@ -314,6 +314,8 @@ TEST(SourcesFile, CredentialsAreMaskedWherePresent) {
     EXPECT_EQ(MaskCredentials("http://user@cam/video.mjpg?a@b"), "http://***@cam/video.mjpg?a@b");
     EXPECT_EQ(MaskCredentials("rtsp://10.0.0.5/path@x"), "rtsp://10.0.0.5/path@x");
     EXPECT_EQ(MaskCredentials("v4l2:///dev/video0"), "v4l2:///dev/video0");
+    EXPECT_EQ(CredentialsOf("rtsp://admin:pw@10.0.0.5:554/h264"), "admin:pw");
+    EXPECT_EQ(CredentialsOf("rtsp://10.0.0.5/path@x"), "");
     EXPECT_TRUE(HasPassword("rtsp://admin:pw@cam/"));
     EXPECT_FALSE(HasPassword("rtsp://admin@cam/"));
 }
