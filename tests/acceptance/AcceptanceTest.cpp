@@ -225,7 +225,8 @@ TEST_F(Acceptance, NetworkCamerasTheirOutageAndReturn) {
     ASSERT_TRUE(testing_support::Eventually([&] {
         return fs::exists(portFile) && fs::file_size(portFile) > 0;
     })) << readAll(scratch("server.log"));
-    const std::string base = "rtsp://127.0.0.1:" + readAll(portFile).substr(0, readAll(portFile).find('\n'));
+    const std::string port = readAll(portFile);
+    const std::string base = "rtsp://127.0.0.1:" + port.substr(0, port.find('\n'));
     fs::create_directories(scratch("config/quadview"));
     std::ofstream(scratch("config/quadview/sources"))
         << "Camera1 = " << base << "/mjpeg\nCamera2 = " << base << "/h264\nCamera3 = " << base
