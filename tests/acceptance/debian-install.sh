@@ -88,7 +88,10 @@ expect_mapped /usr/lib/quadview/sim/libkesmacap.so "quadview alone maps another 
 step "install quadview-v4l2: the V4L2 library wins"
 in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$v4l2_deb")" >/dev/null
 expect_mapped /usr/lib/quadview/v4l2/libkesmacap.so "with quadview-v4l2 it maps another library"
-in_root update-alternatives --query libkesmacap | grep -q 'Value: /usr/lib/quadview/v4l2/libkesmacap.so' ||
+# Read whole before grep looks: grep -q leaving early can cost the writer a
+# SIGPIPE, which pipefail would take for a failure.
+alternative="$(in_root update-alternatives --query libkesmacap)"
+grep -q 'Value: /usr/lib/quadview/v4l2/libkesmacap.so' <<<"$alternative" ||
     fail "the alternative does not point at the V4L2 library"
 
 step "install quadview-gstreamer: the GStreamer library wins"
