@@ -92,7 +92,7 @@ expect_mapped /usr/lib/quadview/v4l2/libkesmacap.so "with quadview-v4l2 it maps 
 # SIGPIPE, which pipefail would take for a failure.
 alternative="$(in_root update-alternatives --query libkesmacap)"
 grep -q 'Value: /usr/lib/quadview/v4l2/libkesmacap.so' <<<"$alternative" ||
-    fail "the alternative does not point at the V4L2 library"
+    fail "the alternative does not point at the V4L2 library: $alternative"
 
 step "install quadview-gstreamer: the GStreamer library wins"
 in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$gstreamer_deb")" >/dev/null
