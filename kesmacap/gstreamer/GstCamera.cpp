@@ -4,15 +4,16 @@
 #include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 #include <libyuv/convert_argb.h>
+#include <libyuv/scale.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "kesmacap/gstreamer/SourcesFile.h"
-#include "kesmacap/gstreamer/StatusPicture.h"
+#include "kesmacap/gstreamer/MissingPlugin.h"
 #include "kesmacap/gstreamer/ThreadEdges.h"
+#include "kesmacap/pictures/StatusPicture.h"
 
 namespace kesmacap {
 
@@ -20,7 +21,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto Poll = 100ms;
+// rtspsrc tries TCP when UDP has brought nothing for this long (its own
+// default, 5 s, leaves little of the connecting grace for the TCP attempt).
+constexpr guint64 UdpTimeoutMicroseconds = 2'000'000;
+constexpr guint RtspLatencyMilliseconds = 200;
+constexpr guint HttpTimeoutSeconds = 8;
 
 std::string clockTime(std::chrono::system_clock::time_point when) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
@@ -42,24 +47,54 @@ std::string without(std::string text, const std::string& secret) {
     return text;
 }
 
-// The decoded picture's size and format, as the converter receives it.
-std::string inputOf(GstElement* pipeline) {
-    GstElement* const convert = gst_bin_get_by_name(GST_BIN(pipeline), "convert");
-    std::string text = "video";
-    if (convert != nullptr) {
-        GstPad* const pad = gst_element_get_static_pad(convert, "sink");
-        if (GstCaps* const caps = gst_pad_get_current_caps(pad); caps != nullptr) {
-            GstVideoInfo info;
-            if (gst_video_info_from_caps(&info, caps)) {
-                text = std::to_string(info.width) + " x " + std::to_string(info.height) + " " +
-                       gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info));
-            }
-            gst_caps_unref(caps);
-        }
-        gst_object_unref(pad);
-        gst_object_unref(convert);
+const char* nameOf(GstElement* element) {
+    GstElementFactory* const factory = gst_element_get_factory(element);
+    return factory != nullptr ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
+}
+
+// What a stream carries, for the streams that are not to be decoded.
+bool isVideo(const GstCaps* caps) {
+    if (caps == nullptr || gst_caps_get_size(caps) == 0) {
+        return false;
     }
-    return text;
+    const GstStructure* const structure = gst_caps_get_structure(caps, 0);
+    const char* const name = gst_structure_get_name(structure);
+    if (g_str_has_prefix(name, "application/x-rtp")) {
+        const char* const media = gst_structure_get_string(structure, "media");
+        return media == nullptr || std::strcmp(media, "video") == 0;
+    }
+    return !g_str_has_prefix(name, "audio/") && !g_str_has_prefix(name, "text/") &&
+           !g_str_has_prefix(name, "subpicture/") && !g_str_has_prefix(name, "application/x-subtitle");
+}
+
+// The colours a decoder's YUV means, as libyuv names them.
+const libyuv::YuvConstants* coloursOf(const GstVideoColorimetry& colours) {
+    const bool full = colours.range == GST_VIDEO_COLOR_RANGE_0_255;
+    switch (colours.matrix) {
+        case GST_VIDEO_COLOR_MATRIX_BT709:
+            return full ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
+        case GST_VIDEO_COLOR_MATRIX_BT2020:
+            return full ? &libyuv::kYuvV2020Constants : &libyuv::kYuv2020Constants;
+        default:
+            return full ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
+    }
+}
+
+// Paints what a picture at `fit` leaves of the frame black.
+void paintBars(std::uint8_t* frame, const FrameRect& fit) {
+    constexpr std::size_t Row = std::size_t{MaxWidth} * BytesPerPixel;
+    std::memset(frame, 0, Row * static_cast<std::size_t>(fit.y));
+    const int below = fit.y + fit.height;
+    std::memset(frame + Row * static_cast<std::size_t>(below), 0, Row * static_cast<std::size_t>(MaxHeight - below));
+    const auto left = static_cast<std::size_t>(fit.x) * BytesPerPixel;
+    const std::size_t right = Row - left - static_cast<std::size_t>(fit.width) * BytesPerPixel;
+    if (left + right > 0) {
+        for (int y = fit.y; y < below; ++y) {
+            std::uint8_t* const row = frame + Row * static_cast<std::size_t>(y);
+            std::memset(row, 0, left);
+            std::memset(row + Row - right, 0, right);
+        }
+    }
 }
 
 }  // namespace
@@ -70,13 +105,15 @@ void GstCamera::PipelineDeleter::operator()(GstElement* pipeline) const {
     gst_object_unref(pipeline);
 }
 
-GstCamera::GstCamera(Channel& channel, int index, std::optional<std::string> uri)
+GstCamera::GstCamera(Channel& channel, int index, const std::optional<std::string>& uri, std::string sourcesFile)
     : channel_(channel),
       index_(index),
-      uri_(std::move(uri)),
-      shown_(uri_ ? MaskCredentials(*uri_) : std::string()),
-      credentials_(uri_ ? CredentialsOf(*uri_) : std::string()),
-      live_(!uri_ || uri_->rfind("file:", 0) != 0),
+      source_(uri ? ParseSourceUri(*uri) : SourceUri{}),
+      cannotPlay_(!uri                   ? "Not configured: add Camera" + std::to_string(index + 1) +
+                                               " = URI to " + sourcesFile + " (see quadview-sources(5))"
+                  : source_.uri.empty() ? "Cannot play: this is not a URI (" + source_.problem + ")"
+                                        : std::string()),
+      bus_(gst_bus_new()),
       thread_([this] { run(); }) {}
 
 GstCamera::~GstCamera() {
@@ -84,7 +121,7 @@ GstCamera::~GstCamera() {
         const std::lock_guard lock(mutex_);
         quit_ = true;
     }
-    changed_.notify_all();
+    wake("quit");
     thread_.join();
 }
 
@@ -94,7 +131,7 @@ void GstCamera::start() {
         wanted_ = true;
         ++generation_;
     }
-    changed_.notify_all();
+    wake("start");
 }
 
 void GstCamera::stop() {
@@ -102,206 +139,257 @@ void GstCamera::stop() {
         const std::lock_guard lock(mutex_);
         wanted_ = false;
     }
-    changed_.notify_all();
+    wake("stop");
+}
+
+void GstCamera::wake(const char* why) const {
+    gst_bus_post(bus_.get(), gst_message_new_application(nullptr, gst_structure_new_empty(why)));
 }
 
 void GstCamera::run() {
-    std::unique_lock lock(mutex_);
-    while (!quit_) {
-        const bool wanted = wanted_;
-        const unsigned generation = generation_;
-        lock.unlock();
-        if (!wanted) {
-            tearDown();
-            state_ = State::Idle;
-        } else {
-            if (generation != served_) {
-                // A new start: from the beginning, at once.
-                served_ = generation;
-                tearDown();
-                state_ = State::Idle;
-                backoff_ = FirstRetry;
-                retryAt_ = Clock::now();
-                shownReason_.clear();
-                everSeen_ = false;
-                lastSeen_ = std::chrono::system_clock::now();
+    unsigned served = 0;
+    for (;;) {
+        bool wanted = false;
+        bool quit = false;
+        unsigned generation = 0;
+        {
+            const std::lock_guard lock(mutex_);
+            wanted = wanted_;
+            quit = quit_;
+            generation = generation_;
+        }
+        Clock::time_point now = Clock::now();
+        if (quit) {
+            feed({SourceEventKind::Close, {}}, now);
+            return;
+        }
+        if (wanted && generation != served) {
+            served = generation;
+            if (cannotPlay_.empty()) {
+                feed({SourceEventKind::Start, {}}, now);
+            } else {
+                SourceStep step;
+                step.reason = cannotPlay_;
+                step.status = SourceStatus::Failed;
+                showStatus(step, now);
             }
-            serve(Clock::now());
+        } else if (!wanted && life_.phase != SourcePhase::Stopped) {
+            feed({SourceEventKind::Stop, {}}, now);
         }
-        lock.lock();
-        const auto unchanged = [&] { return !quit_ && wanted_ == wanted && generation_ == generation; };
-        if (wanted) {
-            changed_.wait_for(lock, Poll, [&] { return !unchanged(); });
-        } else {
-            changed_.wait(lock, [&] { return !unchanged(); });
+        const Clock::time_point lastFrame{Clock::duration(lastFrame_.load())};
+        if (pipeline_ && lastFrame > life_.lastFrame) {
+            feed({SourceEventKind::Frame, {}}, lastFrame);
         }
-    }
-    lock.unlock();
-    tearDown();
-}
-
-void GstCamera::tearDown() {
-    pipeline_.reset();
-    // The streaming threads have ended: what they did is this thread's to see.
-    TakeOver(this);
-}
-
-void GstCamera::serve(Clock::time_point now) {
-    if (!uri_) {
-        if (state_ != State::NotConfigured) {
-            state_ = State::NotConfigured;
-            showStatus("not configured: add Camera" + std::to_string(index_ + 1) +
-                       " = ... to ~/.config/quadview/sources");
+        now = Clock::now();
+        if (now >= life_.deadline) {
+            feed({SourceEventKind::Timer, {}}, now);
+            continue;
         }
-        return;
-    }
-    if (!pipeline_ && now >= retryAt_) {
-        build(now);
-    }
-    if (pipeline_) {
-        noteFrames(now);
-        readBus(now);
-    }
-    if (pipeline_ && now - std::max(lastFrame(), builtAt_) > Silence) {
-        lose("no signal since " + clockTime(lastSeen_), now);
+        const GstClockTime timeout =
+            life_.deadline == Clock::time_point::max()
+                ? GST_CLOCK_TIME_NONE
+                : static_cast<GstClockTime>(std::chrono::nanoseconds(life_.deadline - now).count());
+        if (GstMessage* const message = gst_bus_timed_pop(bus_.get(), timeout); message != nullptr) {
+            handle(message, Clock::now());
+            gst_message_unref(message);
+        }
     }
 }
 
-void GstCamera::build(Clock::time_point now) {
-    if (state_ == State::Idle) {
-        state_ = State::Connecting;
-        showStatus("connecting...");
+void GstCamera::feed(const SourceEvent& event, Clock::time_point now) {
+    const SourceStep step = SourceLife::advance(life_, event, now);
+    life_ = step.state;
+    if (step.tearDown) {
+        tearDown();
     }
+    if (step.show) {
+        showStatus(step, now);
+    }
+    if (step.news && life_.phase == SourcePhase::Live) {
+        report("connected to " + source_.shown + ": " + std::to_string(inputWidth_.load()) + " x " +
+               std::to_string(inputHeight_.load()) + ", shown as " + std::to_string(shownWidth_.load()) + " x " +
+               std::to_string(shownHeight_.load()));
+    } else if (step.news) {
+        report(step.reason + " (" + source_.shown + "); trying again in the background");
+    }
+    if (step.build) {
+        build();
+    }
+}
+
+void GstCamera::build() {
     Pipeline pipeline(gst_pipeline_new(nullptr));
     GstElement* const decoder = gst_element_factory_make("uridecodebin", nullptr);
     GstElement* const convert = gst_element_factory_make("videoconvert", "convert");
-    GstElement* const scale = gst_element_factory_make("videoscale", nullptr);
     GstElement* const filter = gst_element_factory_make("capsfilter", nullptr);
     GstElement* const sink = gst_element_factory_make("appsink", "sink");
-    GstElement* const elements[] = {decoder, convert, scale, filter, sink};
+    GstElement* const elements[] = {decoder, convert, filter, sink};
     if (!pipeline || std::find(std::begin(elements), std::end(elements), nullptr) != std::end(elements)) {
         for (GstElement* const element : elements) {
             if (element != nullptr) {
                 gst_object_unref(gst_object_ref_sink(element));
             }
         }
-        lose("cannot play: GStreamer's base plugins are missing (install gstreamer1.0-plugins-base)", now);
+        feed({SourceEventKind::Error, "GStreamer's base plugins are missing (install gstreamer1.0-plugins-base)"},
+             Clock::now());
         return;
     }
-    g_object_set(decoder, "uri", uri_->c_str(), nullptr);
-    g_object_set(scale, "add-borders", TRUE, nullptr);
-    // Scaled in the decoder's own planar format, turned into B, G, R once, on the way into the channel.
-    GstCaps* const caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
-                                              G_TYPE_INT, MaxWidth, "height", G_TYPE_INT, MaxHeight,
-                                              "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    g_object_set(decoder, "uri", source_.uri.c_str(), nullptr);
+    // The decoder's own planar format; scaled and turned into B, G, R once, on the way into the channel.
+    GstCaps* const caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr);
     g_object_set(filter, "caps", caps, nullptr);
     gst_caps_unref(caps);
-    // The newest frame only; a file at its own rate, a camera as fast as it comes.
-    g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", live_ ? FALSE : TRUE, nullptr);
+    // The newest frame only. In step with the clock until the pipeline says it is live.
+    g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", TRUE, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = [](GstAppSink* appSink, gpointer camera) {
         return onSample(GST_ELEMENT(appSink), camera);
     };
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-    gst_bin_add_many(GST_BIN(pipeline.get()), decoder, convert, scale, filter, sink, nullptr);
-    gst_element_link_many(convert, scale, filter, sink, nullptr);
-    g_signal_connect(decoder, "pad-added", G_CALLBACK(onPadAdded), convert);
+    gst_bin_add_many(GST_BIN(pipeline.get()), decoder, convert, filter, sink, nullptr);
+    gst_element_link_many(convert, filter, sink, nullptr);
+    g_signal_connect(decoder, "pad-added", G_CALLBACK(onPadAdded), this);
     g_signal_connect(decoder, "source-setup", G_CALLBACK(onSourceSetup), this);
+    g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(onAutoplugContinue), this);
+    const Bus own(gst_element_get_bus(pipeline.get()));
+    gst_bus_set_sync_handler(own.get(), forward, this, nullptr);
     lastFrame_.store(0);
-    builtAt_ = now;
+    framePosted_.store(false);
+    live_.store(false);
+    sink_ = sink;
+    builtAt_ = std::chrono::system_clock::now();
     pipeline_ = std::move(pipeline);
     HandOver(this);
-    if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        readBus(now);  // the error says why
-        if (pipeline_) {
-            lose("cannot play " + shown_, now);
-        }
+    switch (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING)) {
+        case GST_STATE_CHANGE_NO_PREROLL:
+            // A live source (a camera): shown as it comes, never made to wait for the clock.
+            live_.store(true);
+            g_object_set(sink_, "sync", FALSE, nullptr);
+            break;
+        case GST_STATE_CHANGE_FAILURE:
+            // The error on the bus says why.
+            if (GstMessage* const error = gst_bus_pop_filtered(bus_.get(), GST_MESSAGE_ERROR); error != nullptr) {
+                const std::string why = errorText(error);
+                gst_message_unref(error);
+                feed({SourceEventKind::Error, why}, Clock::now());
+            } else {
+                feed({SourceEventKind::Error, "GStreamer cannot play it"}, Clock::now());
+            }
+            break;
+        default:
+            break;
     }
 }
 
-void GstCamera::readBus(Clock::time_point now) {
-    GstBus* const bus = gst_element_get_bus(pipeline_.get());
-    std::string lost;
-    std::string missing;
-    while (GstMessage* const message = gst_bus_pop(bus)) {
-        switch (GST_MESSAGE_TYPE(message)) {
-            case GST_MESSAGE_ERROR: {
-                GError* error = nullptr;
-                gst_message_parse_error(message, &error, nullptr);
-                if (lost.empty()) {
-                    lost = without(error != nullptr ? error->message : "error", credentials_);
+void GstCamera::tearDown() {
+    pipeline_.reset();
+    sink_ = nullptr;
+    // The streaming threads have ended: what they did is this thread's to see.
+    TakeOver(this);
+    // What the pipeline said is history now. A command's wake-up may go with
+    // it: the wake-up posted after the flush has the loop read what is wanted
+    // again before it waits.
+    gst_bus_set_flushing(bus_.get(), TRUE);
+    gst_bus_set_flushing(bus_.get(), FALSE);
+    wake("flushed");
+}
+
+void GstCamera::handle(GstMessage* message, Clock::time_point now) {
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_APPLICATION:
+            if (gst_message_has_name(message, "connected")) {
+                const char* const what = gst_structure_get_string(gst_message_get_structure(message), "what");
+                feed({SourceEventKind::Connected, what != nullptr ? what : ""}, now);
+            }
+            break;  // otherwise a wake-up: the loop reads what is wanted
+        case GST_MESSAGE_ERROR:
+            feed({SourceEventKind::Error, errorText(message)}, now);
+            break;
+        case GST_MESSAGE_EOS:
+            // A file plays again from its start; a stream that ends is lost.
+            if (live_.load() || !pipeline_ ||
+                !gst_element_seek_simple(pipeline_.get(), GST_FORMAT_TIME,
+                                         static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT), 0)) {
+                feed({SourceEventKind::EndOfStream, {}}, now);
+            }
+            break;
+        case GST_MESSAGE_ELEMENT:
+            if (gst_is_missing_plugin_message(message)) {
+                gchar* const detail = gst_missing_plugin_message_get_installer_detail(message);
+                gchar* const description = gst_missing_plugin_message_get_description(message);
+                const MissingPlugin missing = AdviceForMissing(detail != nullptr ? detail : "");
+                const std::string what = std::string("GStreamer has no ") +
+                                         (description != nullptr ? description : "plugin for this stream") + " (" +
+                                         missing.advice + ")";
+                g_free(detail);
+                g_free(description);
+                if (missing.video) {
+                    feed({SourceEventKind::Error, what}, now);
+                } else {
+                    report(what + ": not needed for the picture");
                 }
-                g_clear_error(&error);
+            }
+            break;
+        case GST_MESSAGE_BUFFERING:
+            // A download or a stream that is not live fills its queue before it
+            // plays on; a live one takes no download buffering.
+            if (!live_.load() && pipeline_) {
+                gint percent = 0;
+                gst_message_parse_buffering(message, &percent);
+                gst_element_set_state(pipeline_.get(), percent < 100 ? GST_STATE_PAUSED : GST_STATE_PLAYING);
+                feed({SourceEventKind::Connected, "buffering " + std::to_string(percent) + " %"}, now);
+            }
+            break;
+        case GST_MESSAGE_LATENCY:
+            if (pipeline_) {
+                gst_bin_recalculate_latency(GST_BIN(pipeline_.get()));
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+std::string GstCamera::errorText(GstMessage* message) const {
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    std::string text = error != nullptr ? error->message : "error";
+    if (error != nullptr && error->domain == GST_RESOURCE_ERROR && error->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) {
+        text = source_.user.empty() ? "the camera wants a user name and password"
+                                    : "the camera refused the user name or password";
+    } else if (text.find("certificate") != std::string::npos || text.find("TLS") != std::string::npos) {
+        text = "the camera's HTTPS certificate is not trusted (self-signed? see quadview-sources(5)): " + text;
+    }
+    g_clear_error(&error);
+    return MaskSecrets(without(without(text, source_.password), source_.user));
+}
+
+void GstCamera::showStatus(const SourceStep& step, Clock::time_point now) {
+    std::string reason;
+    switch (step.status) {
+        case SourceStatus::Connecting:
+            reason = "Connecting...";
+            break;
+        case SourceStatus::Connected:
+            reason = "Connected (" + step.reason + "), waiting for the first picture";
+            break;
+        case SourceStatus::Failed:
+            reason = step.reason;
+            if (!cannotPlay_.empty()) {
                 break;
             }
-            case GST_MESSAGE_EOS:
-                // A file plays again from its start; a camera's stream that ends is lost.
-                if (live_ ||
-                    !gst_element_seek_simple(
-                        pipeline_.get(), GST_FORMAT_TIME,
-                        static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT), 0)) {
-                    lost = lost.empty() ? "the stream ended" : lost;
-                }
-                break;
-            case GST_MESSAGE_ELEMENT:
-                if (gst_is_missing_plugin_message(message)) {
-                    gchar* const description = gst_missing_plugin_message_get_description(message);
-                    missing = description != nullptr ? description : "this stream";
-                    g_free(description);
-                }
-                break;
-            default:
-                break;
-        }
-        gst_message_unref(message);
-    }
-    gst_object_unref(bus);
-    if (!missing.empty()) {
-        lose("cannot decode " + missing + ": install gstreamer1.0-libav", now);
-    } else if (!lost.empty()) {
-        lose(everSeen_ ? "no signal since " + clockTime(lastSeen_) + " (" + lost + ")"
-                       : "cannot connect: " + lost,
-             now);
-    }
-}
-
-GstCamera::Clock::time_point GstCamera::lastFrame() const {
-    return Clock::time_point{Clock::duration(lastFrame_.load())};
-}
-
-void GstCamera::noteFrames(Clock::time_point now) {
-    const Clock::time_point last = lastFrame();
-    if (last >= builtAt_) {
-        lastSeen_ = std::chrono::system_clock::now() -
-                    std::chrono::duration_cast<std::chrono::system_clock::duration>(now - last);
-        everSeen_ = true;
-        if (state_ != State::Live) {
-            state_ = State::Live;
-            backoff_ = FirstRetry;
-            shownReason_.clear();
-            report("connected to " + shown_ + ": " + inputOf(pipeline_.get()) + ", shown as 640 x 480");
+            reason = "Cannot play at " + clockTime(std::chrono::system_clock::now()) + ": " + step.reason +
+                     ". Trying again.";
+            break;
+        case SourceStatus::NoSignal: {
+            const auto since = std::chrono::system_clock::now() -
+                               std::chrono::duration_cast<std::chrono::system_clock::duration>(now - life_.lastFrame);
+            reason = "No signal since " + clockTime(since) + ": " + step.reason + ". Trying again.";
+            break;
         }
     }
-}
-
-void GstCamera::lose(const std::string& reason, Clock::time_point now) {
-    tearDown();
-    if (state_ != State::Lost) {
-        state_ = State::Lost;
-        report(reason + " (" + shown_ + "); trying again in the background");
-    }
-    showStatus(reason);
-    retryAt_ = now + backoff_;
-    backoff_ = std::min(backoff_ * 2, LongestRetry);
-}
-
-void GstCamera::showStatus(const std::string& reason) {
-    if (reason == shownReason_) {
-        return;
-    }
-    shownReason_ = reason;
     const std::lock_guard lock(producer_);
-    DrawStatusPicture(channel_.backBuffer(), index_, reason, uri_ ? shown_ : "no source");
+    DrawStatusPicture(channel_.backBuffer(), index_, reason, source_.shown.empty() ? "no source" : source_.shown);
     channel_.publish(MaxWidth, MaxHeight);
 }
 
@@ -309,78 +397,143 @@ void GstCamera::report(const std::string& what) const {
     std::fprintf(stderr, "quadview gstreamer: Camera%d: %s\n", index_ + 1, what.c_str());
 }
 
+GstBusSyncReply GstCamera::forward(GstBus* /*bus*/, GstMessage* message, gpointer camera) {
+    gst_bus_post(static_cast<GstCamera*>(camera)->bus_.get(), gst_message_ref(message));
+    return GST_BUS_DROP;
+}
+
 GstFlowReturn GstCamera::onSample(GstElement* sink, gpointer camera) {
     auto* const self = static_cast<GstCamera*>(camera);
     TakeOver(self);
-    GstSample* const sample = gst_app_sink_pull_sample(GST_APP_SINK(sink));
-    if (sample == nullptr) {
-        HandOver(self);
-        return GST_FLOW_OK;
-    }
-    GstVideoInfo info;
-    GstVideoFrame frame;
-    if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-        gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-        // The one pass between GStreamer's buffer and the viewer: I420 to B, G, R
-        // (libyuv's RGB24) straight into the channel, in the source's colours.
-        const int width = std::min(GST_VIDEO_FRAME_WIDTH(&frame), MaxWidth);
-        const int height = std::min(GST_VIDEO_FRAME_HEIGHT(&frame), MaxHeight);
-        const GstVideoColorimetry& colours = GST_VIDEO_INFO_COLORIMETRY(&info);
-        const auto convert = colours.range == GST_VIDEO_COLOR_RANGE_0_255     ? libyuv::J420ToRGB24
-                             : colours.matrix == GST_VIDEO_COLOR_MATRIX_BT709 ? libyuv::H420ToRGB24
-                                                                              : libyuv::I420ToRGB24;
-        const auto plane = [&](int index) {
-            return static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, index));
-        };
-        const auto stride = [&](int index) { return GST_VIDEO_FRAME_PLANE_STRIDE(&frame, index); };
-        {
-            const std::lock_guard lock(self->producer_);
-            convert(plane(0), stride(0), plane(1), stride(1), plane(2), stride(2),
-                    self->channel_.backBuffer(), width * BytesPerPixel, width, height);
-            self->channel_.publish(width, height);
-        }
-        gst_video_frame_unmap(&frame);
+    if (GstSample* const sample = gst_app_sink_pull_sample(GST_APP_SINK(sink)); sample != nullptr) {
+        self->convert(sample);
+        gst_sample_unref(sample);
         self->lastFrame_.store(Clock::now().time_since_epoch().count());
+        if (!self->framePosted_.exchange(true)) {
+            self->wake("frame");
+        }
     }
-    gst_sample_unref(sample);
     HandOver(self);
     return GST_FLOW_OK;
 }
 
-void GstCamera::onPadAdded(GstElement* decoder, GstPad* pad, gpointer convert) {
+void GstCamera::convert(GstSample* sample) {
+    GstVideoInfo info;
+    GstVideoFrame frame;
+    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
+        !gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+        return;
+    }
+    const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+    const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+    inputWidth_.store(width);
+    inputHeight_.store(height);
+    fit_ = FitInFrame(width, height, GST_VIDEO_INFO_PAR_N(&info), GST_VIDEO_INFO_PAR_D(&info));
+    shownWidth_.store(fit_.width);
+    shownHeight_.store(fit_.height);
+    const std::uint8_t* planes[3];
+    int strides[3];
+    for (int plane = 0; plane < 3; ++plane) {
+        planes[plane] = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane));
+        strides[plane] = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane);
+    }
+    if (fit_.width != width || fit_.height != height) {
+        // Scaled in the decoder's planes first: a quarter of the bytes of B, G, R.
+        const std::size_t luma = static_cast<std::size_t>(fit_.width) * fit_.height;
+        scaled_.resize(luma + luma / 2);
+        std::uint8_t* const y = scaled_.data();
+        std::uint8_t* const u = y + luma;
+        std::uint8_t* const v = u + luma / 4;
+        libyuv::I420Scale(planes[0], strides[0], planes[1], strides[1], planes[2], strides[2], width, height, y,
+                          fit_.width, u, fit_.width / 2, v, fit_.width / 2, fit_.width, fit_.height,
+                          libyuv::kFilterBilinear);
+        planes[0] = y;
+        planes[1] = u;
+        planes[2] = v;
+        strides[0] = fit_.width;
+        strides[1] = strides[2] = fit_.width / 2;
+    }
+    {
+        const std::lock_guard lock(producer_);
+        std::uint8_t* const out = channel_.backBuffer();
+        paintBars(out, fit_);
+        // libyuv's RGB24 is B, G, R in memory: the channel's own order.
+        libyuv::I420ToRGB24Matrix(planes[0], strides[0], planes[1], strides[1], planes[2], strides[2],
+                                  out + (static_cast<std::size_t>(fit_.y) * MaxWidth + fit_.x) * BytesPerPixel,
+                                  MaxWidth * BytesPerPixel, coloursOf(GST_VIDEO_INFO_COLORIMETRY(&info)), fit_.width,
+                                  fit_.height);
+        channel_.publish(MaxWidth, MaxHeight);
+    }
+    gst_video_frame_unmap(&frame);
+}
+
+void GstCamera::onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera) {
+    auto* const self = static_cast<GstCamera*>(camera);
     GstCaps* caps = gst_pad_get_current_caps(pad);
     if (caps == nullptr) {
         caps = gst_pad_query_caps(pad, nullptr);
     }
     const bool video = caps != nullptr && gst_caps_get_size(caps) > 0 &&
-                       g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
+                       g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/x-raw");
+    std::string what = "video";
+    if (GstVideoInfo info; video && gst_video_info_from_caps(&info, caps)) {
+        what = std::to_string(info.width) + " x " + std::to_string(info.height) + " video";
+    }
     if (caps != nullptr) {
         gst_caps_unref(caps);
     }
-    GstPad* const target = gst_element_get_static_pad(static_cast<GstElement*>(convert), "sink");
+    GstElement* const pipeline = GST_ELEMENT(gst_element_get_parent(decoder));
+    GstElement* const convert = gst_bin_get_by_name(GST_BIN(pipeline), "convert");
+    GstPad* const target = gst_element_get_static_pad(convert, "sink");
     if (video && !gst_pad_is_linked(target)) {
         gst_pad_link(pad, target);
+        GstStructure* const said = gst_structure_new("connected", "what", G_TYPE_STRING, what.c_str(), nullptr);
+        gst_bus_post(self->bus_.get(), gst_message_new_application(nullptr, said));
     } else if (GstElement* const drain = gst_element_factory_make("fakesink", nullptr); drain != nullptr) {
-        // Audio, or a second video stream: taken and dropped, so the stream never stalls on it.
+        // A stream left undecoded, or a second video stream: taken and dropped, so nothing stalls on it.
         g_object_set(drain, "sync", FALSE, "async", FALSE, nullptr);
-        GstElement* const pipeline = GST_ELEMENT(gst_element_get_parent(decoder));
         gst_bin_add(GST_BIN(pipeline), drain);
         GstPad* const drainPad = gst_element_get_static_pad(drain, "sink");
         gst_pad_link(pad, drainPad);
         gst_object_unref(drainPad);
         gst_element_sync_state_with_parent(drain);
-        gst_object_unref(pipeline);
     }
     gst_object_unref(target);
+    gst_object_unref(convert);
+    gst_object_unref(pipeline);
 }
 
-void GstCamera::onSourceSetup(GstElement* /*decoder*/, GstElement* source, gpointer /*camera*/) {
-    GstElementFactory* const factory = gst_element_get_factory(source);
-    const gchar* const name =
-        factory != nullptr ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
-    if (std::strcmp(name, "rtspsrc") == 0) {
-        // Low latency; rtspsrc falls back from UDP to TCP by itself when UDP brings nothing.
-        g_object_set(source, "latency", 200u, nullptr);
+gboolean GstCamera::onAutoplugContinue(GstElement* /*decoder*/, GstPad* /*pad*/, GstCaps* caps, gpointer camera) {
+    auto* const self = static_cast<GstCamera*>(camera);
+    if (gst_caps_get_size(caps) > 0 &&
+        gst_structure_has_name(gst_caps_get_structure(caps, 0), "multipart/x-mixed-replace")) {
+        // A camera's MJPEG over HTTP: live, though the HTTP source cannot tell.
+        self->live_.store(true);
+        g_object_set(self->sink_, "sync", FALSE, nullptr);
+    }
+    // Only video is decoded: sound and subtitles are left as they come.
+    return isVideo(caps) ? TRUE : FALSE;
+}
+
+gboolean GstCamera::onSelectStream(GstElement* /*source*/, guint /*number*/, GstCaps* caps, gpointer /*camera*/) {
+    // Only the camera's video is set up; its sound never crosses the network.
+    return isVideo(caps) ? TRUE : FALSE;
+}
+
+void GstCamera::onSourceSetup(GstElement* /*decoder*/, GstElement* source, gpointer camera) {
+    const auto* const self = static_cast<GstCamera*>(camera);
+    // The credentials go to the source's own properties: the URI it sees holds none.
+    if (!self->source_.user.empty() && g_object_class_find_property(G_OBJECT_GET_CLASS(source), "user-id") != nullptr) {
+        g_object_set(source, "user-id", self->source_.user.c_str(), "user-pw", self->source_.password.c_str(),
+                     nullptr);
+    }
+    const std::string_view name = nameOf(source);
+    if (name == "rtspsrc") {
+        g_object_set(source, "latency", RtspLatencyMilliseconds, "timeout", UdpTimeoutMicroseconds,
+                     "do-rtsp-keep-alive", TRUE, nullptr);
+        g_signal_connect(source, "select-stream", G_CALLBACK(onSelectStream), camera);
+    } else if (name == "souphttpsrc") {
+        g_object_set(source, "timeout", HttpTimeoutSeconds, nullptr);
     }
 }
 

@@ -4,34 +4,33 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kesmacap/card/Channel.h"
+#include "kesmacap/card/Letterbox.h"
+#include "kesmacap/card/SourceLife.h"
+#include "kesmacap/gstreamer/SourcesFile.h"
 
 namespace kesmacap {
 
-// One channel's source: its own pipeline (uridecodebin -> videoconvert to
-// I420 -> videoscale fitting 640 x 480 with black borders -> an appsink that
-// keeps the newest frame, turned into B, G, R on its way into the channel) and its own thread, which builds
-// and tears down the pipeline, reads its bus and watches for silence. A dead camera therefore never stalls
-// another, and start, stop and close only tell the thread what is wanted: they never wait on the network.
-//
-// While a started channel has no video (not configured, connecting, lost, no
-// frame for 3 s) it shows a picture of its own saying why, and a lost source
-// is built again in the background: 1 s later, then at most 5 s apart.
+// One channel's source: its own pipeline (uridecodebin, video only ->
+// videoconvert to I420 -> an appsink that keeps the newest frame, scaled and
+// turned into B, G, R by libyuv on its way into the channel) and its own
+// thread. The thread carries out what SourceLife decides: it feeds it the
+// viewer's commands, the pipeline's bus and the frames, and waits on its own
+// bus up to the next deadline. A dead camera therefore never stalls another,
+// and start and stop only tell the thread what is wanted: they never wait on
+// the network.
 class GstCamera {
   public:
-    static constexpr std::chrono::milliseconds Silence{3000};
-    static constexpr std::chrono::milliseconds FirstRetry{1000};
-    static constexpr std::chrono::milliseconds LongestRetry{5000};
-
-    // uri: what the settings name for this camera, or nothing.
-    GstCamera(Channel& channel, int index, std::optional<std::string> uri);
+    // uri: what the settings name for this camera, or nothing; sourcesFile:
+    // where a missing camera is to be added.
+    GstCamera(Channel& channel, int index, const std::optional<std::string>& uri, std::string sourcesFile);
     ~GstCamera();
     GstCamera(const GstCamera&) = delete;
     GstCamera& operator=(const GstCamera&) = delete;
@@ -40,59 +39,72 @@ class GstCamera {
     void stop();
 
   private:
+    template <typename T>
+    struct Unref {
+        void operator()(T* object) const { gst_object_unref(object); }
+    };
     struct PipelineDeleter {
         void operator()(GstElement* pipeline) const;
     };
     using Pipeline = std::unique_ptr<GstElement, PipelineDeleter>;
-    enum class State { Idle, NotConfigured, Connecting, Live, Lost };
-    using Clock = std::chrono::steady_clock;
+    using Bus = std::unique_ptr<GstBus, Unref<GstBus>>;
+    using Clock = SourceClock;
 
     void run();
-    // Stops and drops the pipeline; no frame comes from it afterwards.
+    void feed(const SourceEvent& event, Clock::time_point now);
+    void build();
+    // Stops and drops the pipeline; no frame or message comes from it afterwards.
     void tearDown();
-    void serve(Clock::time_point now);
-    void build(Clock::time_point now);
-    void readBus(Clock::time_point now);
-    // Notes the frames that came: the channel is live.
-    void noteFrames(Clock::time_point now);
-    Clock::time_point lastFrame() const;
-    void lose(const std::string& reason, Clock::time_point now);
-    void showStatus(const std::string& reason);
+    void handle(GstMessage* message, Clock::time_point now);
+    std::string errorText(GstMessage* message) const;
+    void showStatus(const SourceStep& step, Clock::time_point now);
     void report(const std::string& what) const;
+    void wake(const char* why) const;
 
+    // The streaming threads' side.
     static GstFlowReturn onSample(GstElement* sink, gpointer camera);
-    static void onPadAdded(GstElement* decoder, GstPad* pad, gpointer convert);
+    void convert(GstSample* sample);
+    static void onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera);
     static void onSourceSetup(GstElement* decoder, GstElement* source, gpointer camera);
+    static gboolean onAutoplugContinue(GstElement* decoder, GstPad* pad, GstCaps* caps, gpointer camera);
+    static gboolean onSelectStream(GstElement* source, guint number, GstCaps* caps, gpointer camera);
+    static GstBusSyncReply forward(GstBus* bus, GstMessage* message, gpointer camera);
 
     Channel& channel_;
     const int index_;
-    const std::optional<std::string> uri_;
-    const std::string shown_;        // the source as it may be shown: credentials masked
-    const std::string credentials_;  // what never leaves the library: masked in error texts too
-    const bool live_;                // a camera or stream rather than a file
+    const SourceUri source_;
+    // Said instead of playing: no source configured, or one that is no URI.
+    const std::string cannotPlay_;
+    // The camera's bus: the pipeline's messages are forwarded to it, the
+    // viewer's commands and the first frame wake it.
+    const Bus bus_;
 
     // What start and stop want; the thread does it.
     std::mutex mutex_;
-    std::condition_variable changed_;
     bool wanted_ = false;
     unsigned generation_ = 0;  // counts starts, so a quick stop and start still rebuilds
     bool quit_ = false;
 
-    // The streaming thread's side: frames into the channel, under producer_,
-    // which the status picture takes too.
+    // Shared with the streaming threads: frames into the channel under
+    // producer_, which the status picture takes too.
     std::mutex producer_;
     std::atomic<Clock::rep> lastFrame_{0};
+    std::atomic<bool> framePosted_{false};
+    std::atomic<bool> live_{false};
+    // The source's picture size and the size it is shown at, for the camera thread's report.
+    std::atomic<int> inputWidth_{0};
+    std::atomic<int> inputHeight_{0};
+    std::atomic<int> shownWidth_{0};
+    std::atomic<int> shownHeight_{0};
+    // The streaming thread's own: the scaled planes, and the size they were made for.
+    std::vector<std::uint8_t> scaled_;
+    FrameRect fit_{};
 
     // The camera thread's own.
     Pipeline pipeline_;
-    State state_ = State::Idle;
-    unsigned served_ = 0;
-    Clock::time_point builtAt_{};
-    Clock::time_point retryAt_{};
-    std::chrono::milliseconds backoff_ = FirstRetry;
-    std::string shownReason_;
-    std::chrono::system_clock::time_point lastSeen_{};
-    bool everSeen_ = false;
+    GstElement* sink_ = nullptr;  // owned by pipeline_
+    SourceState life_;
+    std::chrono::system_clock::time_point builtAt_{};
 
     std::thread thread_;
 };

@@ -11,7 +11,8 @@ Card& TheCard() {
     static Card card([](Channels& channels) {
         std::string why;
         if (!StartGstreamer(why)) {
-            std::fprintf(stderr, "quadview gstreamer: %s\n", why.c_str());
+            std::fprintf(stderr, "quadview gstreamer: GStreamer cannot start: %s\n", why.c_str());
+            return std::make_unique<GstSource>(channels, Sources{}, why);
         }
         return std::make_unique<GstSource>(channels, LoadSources());
     });

@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "kesmacap/pictures/StatusPicture.h"
+
 namespace kesmacap {
 
 bool StartGstreamer(std::string& why) {
@@ -14,7 +16,7 @@ bool StartGstreamer(std::string& why) {
         GError* error = nullptr;
         started = gst_init_check(nullptr, nullptr, &error) != FALSE;
         if (!started) {
-            failure = error != nullptr ? error->message : "GStreamer cannot start";
+            failure = error != nullptr ? error->message : "no reason given";
         }
         g_clear_error(&error);
     });
@@ -22,9 +24,16 @@ bool StartGstreamer(std::string& why) {
     return started;
 }
 
-GstSource::GstSource(Channels& channels, const Sources& sources) {
+GstSource::GstSource(Channels& channels, const Sources& sources, std::string gstreamerFailure)
+    : channels_(channels), gstreamerFailure_(std::move(gstreamerFailure)) {
+    if (!gstreamerFailure_.empty()) {
+        return;
+    }
+    // A missing camera is to be added to the file that was read: a user file
+    // replaces the system's whole.
+    const std::string file = sources.file.empty() ? UserSourcesFile() : sources.file;
     for (int channel = 0; channel < ChannelCount; ++channel) {
-        cameras_[channel] = std::make_unique<GstCamera>(channels[channel], channel, sources.uris[channel]);
+        cameras_[channel] = std::make_unique<GstCamera>(channels[channel], channel, sources.uris[channel], file);
     }
 }
 
@@ -33,16 +42,24 @@ std::int32_t GstSource::open(int /*channel*/) {
 }
 
 void GstSource::close(int channel) {
-    cameras_[channel]->stop();
+    stop(channel);
 }
 
 std::int32_t GstSource::start(int channel) {
-    cameras_[channel]->start();
+    if (cameras_[channel]) {
+        cameras_[channel]->start();
+    } else {
+        DrawStatusPicture(channels_[channel].backBuffer(), channel, "GStreamer cannot start: " + gstreamerFailure_,
+                          "no source");
+        channels_[channel].publish(MaxWidth, MaxHeight);
+    }
     return 0;
 }
 
 void GstSource::stop(int channel) {
-    cameras_[channel]->stop();
+    if (cameras_[channel]) {
+        cameras_[channel]->stop();
+    }
 }
 
 }  // namespace kesmacap

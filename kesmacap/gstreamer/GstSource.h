@@ -11,10 +11,11 @@ namespace kesmacap {
 
 // Network cameras, files and anything else GStreamer plays, one GstCamera
 // per channel, as the settings name them. Every channel opens, configured or
-// not: one without a source says so in its picture.
+// not: one without a source says so in its picture, and so does every
+// channel when GStreamer itself cannot start (gstreamerFailure says why).
 class GstSource final : public FrameSource {
   public:
-    GstSource(Channels& channels, const Sources& sources);
+    GstSource(Channels& channels, const Sources& sources, std::string gstreamerFailure = {});
 
     std::int32_t open(int channel) override;
     void close(int channel) override;
@@ -22,6 +23,8 @@ class GstSource final : public FrameSource {
     void stop(int channel) override;
 
   private:
+    Channels& channels_;
+    const std::string gstreamerFailure_;
     std::array<std::unique_ptr<GstCamera>, ChannelCount> cameras_;
 };
 

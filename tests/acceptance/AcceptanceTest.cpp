@@ -220,6 +220,9 @@ TEST_F(Acceptance, ServerGoingAwayEndsTheViewerWithoutACrash) {
 // pictures, an outage that each window shows as such, and their return
 // without a key pressed.
 TEST_F(Acceptance, NetworkCamerasTheirOutageAndReturn) {
+    if (!fs::exists(binaries() / "rtsp_test_server")) {
+        GTEST_SKIP() << "built without the GStreamer library (QUADVIEW_GSTREAMER=OFF)";
+    }
     const fs::path portFile = scratch("rtsp.port");
     Process server({(binaries() / "rtsp_test_server").string(), portFile.string()}, scratch("server.log"));
     ASSERT_TRUE(testing_support::Eventually([&] {

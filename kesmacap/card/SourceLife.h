@@ -1,0 +1,82 @@
+// The life of one channel's source (a network camera, a file, a device): when
+// to build it, when to give up on it, what the channel shows meanwhile and
+// when to try again. A pure function, so that every library drives its
+// sources the same way and the rules are tested without a network.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace kesmacap {
+
+using SourceClock = std::chrono::steady_clock;
+
+enum class SourcePhase : std::uint8_t {
+    Stopped,     // not wanted: nothing built
+    Connecting,  // built, no picture yet: has its own grace
+    Live,        // pictures coming: watched for silence
+    Retrying,    // lost: torn down, built again when the timer is due
+};
+
+enum class SourceEventKind : std::uint8_t {
+    Start,        // the viewer starts the channel (again: from the beginning)
+    Stop,         // the viewer stops it
+    Close,        // the viewer closes it
+    Frame,        // a picture came, at the time given
+    Error,        // the source failed; reason says why
+    EndOfStream,  // the source said it has nothing more
+    Connected,    // the source answered or is still heard from; reason says what it sends
+    Timer,        // the deadline of the state has come (or a spurious wake-up)
+};
+
+struct SourceEvent {
+    SourceEventKind kind;
+    std::string reason;
+};
+
+// What the channel shows while it has no picture.
+enum class SourceStatus : std::uint8_t {
+    Connecting,  // built, nothing heard yet
+    Connected,   // answered, the first picture not yet come
+    Failed,      // never brought a picture since the start; trying again
+    NoSignal,    // brought pictures, then none; trying again
+};
+
+struct SourceState {
+    SourcePhase phase = SourcePhase::Stopped;
+    // When the timer is due: the end of the grace or of the silence, or the retry.
+    SourceClock::time_point deadline = SourceClock::time_point::max();
+    SourceClock::time_point lastFrame{};
+    bool everLive = false;      // since the last start
+    bool lossReported = false;  // since the last start or picture
+    std::chrono::milliseconds backoff{0};
+};
+
+// What the library does, in this order: tear the source down, build it, show
+// the status picture; then wait until the new state's deadline.
+struct SourceStep {
+    SourceState state;
+    bool tearDown = false;
+    bool build = false;
+    bool show = false;
+    SourceStatus status = SourceStatus::Connecting;
+    std::string reason;  // of the status shown
+    // The first picture after a start or a loss, or the first loss after
+    // pictures or a start: the moments worth a line on standard error.
+    bool news = false;
+};
+
+struct SourceLife {
+    // A camera that is connecting: long enough for RTSP's fall-back from UDP
+    // to TCP and an H.264 camera's first key frame.
+    static constexpr std::chrono::milliseconds ConnectGrace{10000};
+    // A source that brought pictures and then none for this long is lost.
+    static constexpr std::chrono::milliseconds Silence{3000};
+    static constexpr std::chrono::milliseconds FirstRetry{1000};
+    static constexpr std::chrono::milliseconds LongestRetry{5000};
+
+    static SourceStep advance(const SourceState& state, const SourceEvent& event, SourceClock::time_point now);
+};
+
+}  // namespace kesmacap
