@@ -67,6 +67,25 @@ bool isVideo(const GstCaps* caps) {
            !g_str_has_prefix(name, "subpicture/") && !g_str_has_prefix(name, "application/x-subtitle");
 }
 
+// Whether an HTTP answer is a stream of pictures, each replacing the last:
+// multipart/x-mixed-replace, the MJPEG of cameras, phones, motion, mjpg-streamer.
+bool servesPictureAfterPicture(GstMessage* message) {
+    const GstStructure* const said = gst_message_get_structure(message);
+    const GstStructure* headers = nullptr;
+    if (!gst_structure_get(said, "response-headers", GST_TYPE_STRUCTURE, &headers, nullptr) || headers == nullptr) {
+        return false;
+    }
+    bool multipart = false;
+    for (int field = 0; field < gst_structure_n_fields(headers); ++field) {
+        const char* const name = gst_structure_nth_field_name(headers, static_cast<guint>(field));
+        const char* const value = gst_structure_get_string(headers, name);
+        multipart = multipart || (g_ascii_strcasecmp(name, "Content-Type") == 0 && value != nullptr &&
+                                  g_ascii_strncasecmp(value, "multipart/", 10) == 0);
+    }
+    gst_structure_free(const_cast<GstStructure*>(headers));
+    return multipart;
+}
+
 // The colours a decoder's YUV means, as libyuv names them.
 const libyuv::YuvConstants* coloursOf(const GstVideoColorimetry& colours) {
     const bool full = colours.range == GST_VIDEO_COLOR_RANGE_0_255;
@@ -219,7 +238,12 @@ void GstCamera::feed(const SourceEvent& event, Clock::time_point now) {
 
 void GstCamera::build() {
     Pipeline pipeline(gst_pipeline_new(nullptr));
-    GstElement* const decoder = gst_element_factory_make("uridecodebin", nullptr);
+    // uridecodebin3 for HTTP: uridecodebin's decodebin never shows a camera's
+    // multipart MJPEG (its stream has no end, so its one group never completes).
+    // uridecodebin elsewhere: uridecodebin3 of GStreamer 1.22 at times brings no
+    // picture when it is built again at once, as a restart does.
+    const bool http = g_str_has_prefix(source_.uri.c_str(), "http:") || g_str_has_prefix(source_.uri.c_str(), "https:");
+    GstElement* const decoder = gst_element_factory_make(http ? "uridecodebin3" : "uridecodebin", nullptr);
     GstElement* const convert = gst_element_factory_make("videoconvert", "convert");
     GstElement* const filter = gst_element_factory_make("capsfilter", nullptr);
     GstElement* const sink = gst_element_factory_make("appsink", "sink");
@@ -250,7 +274,12 @@ void GstCamera::build() {
     gst_element_link_many(convert, filter, sink, nullptr);
     g_signal_connect(decoder, "pad-added", G_CALLBACK(onPadAdded), this);
     g_signal_connect(decoder, "source-setup", G_CALLBACK(onSourceSetup), this);
-    g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(onAutoplugContinue), this);
+    // Only video is decoded: sound and subtitles are left as they come.
+    if (http) {
+        g_signal_connect(decoder, "select-stream", G_CALLBACK(onSelectDecoded), this);
+    } else {
+        g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(onAutoplugContinue), this);
+    }
     const Bus own(gst_element_get_bus(pipeline.get()));
     gst_bus_set_sync_handler(own.get(), forward, this, nullptr);
     lastFrame_.store(0);
@@ -262,9 +291,7 @@ void GstCamera::build() {
     HandOver(this);
     switch (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING)) {
         case GST_STATE_CHANGE_NO_PREROLL:
-            // A live source (a camera): shown as it comes, never made to wait for the clock.
-            live_.store(true);
-            g_object_set(sink_, "sync", FALSE, nullptr);
+            beLive();
             break;
         case GST_STATE_CHANGE_FAILURE:
             // The error on the bus says why.
@@ -278,6 +305,15 @@ void GstCamera::build() {
             break;
         default:
             break;
+    }
+}
+
+void GstCamera::beLive() {
+    // A camera: shown as it comes, never made to wait for the clock or a buffer to fill.
+    live_.store(true);
+    g_object_set(sink_, "sync", FALSE, nullptr);
+    if (pipeline_) {
+        gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
     }
 }
 
@@ -314,7 +350,10 @@ void GstCamera::handle(GstMessage* message, Clock::time_point now) {
             }
             break;
         case GST_MESSAGE_ELEMENT:
-            if (gst_is_missing_plugin_message(message)) {
+            if (gst_message_has_name(message, "http-headers") && servesPictureAfterPicture(message)) {
+                // A camera's MJPEG over HTTP: live, though the HTTP source cannot tell.
+                beLive();
+            } else if (gst_is_missing_plugin_message(message)) {
                 gchar* const detail = gst_missing_plugin_message_get_installer_detail(message);
                 gchar* const description = gst_missing_plugin_message_get_description(message);
                 const MissingPlugin missing = AdviceForMissing(detail != nullptr ? detail : "");
@@ -503,16 +542,17 @@ void GstCamera::onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera) {
     gst_object_unref(pipeline);
 }
 
-gboolean GstCamera::onAutoplugContinue(GstElement* /*decoder*/, GstPad* /*pad*/, GstCaps* caps, gpointer camera) {
-    auto* const self = static_cast<GstCamera*>(camera);
-    if (gst_caps_get_size(caps) > 0 &&
-        gst_structure_has_name(gst_caps_get_structure(caps, 0), "multipart/x-mixed-replace")) {
-        // A camera's MJPEG over HTTP: live, though the HTTP source cannot tell.
-        self->live_.store(true);
-        g_object_set(self->sink_, "sync", FALSE, nullptr);
-    }
-    // Only video is decoded: sound and subtitles are left as they come.
+gboolean GstCamera::onAutoplugContinue(GstElement* /*decoder*/, GstPad* /*pad*/, GstCaps* caps, gpointer /*camera*/) {
     return isVideo(caps) ? TRUE : FALSE;
+}
+
+gint GstCamera::onSelectDecoded(GstElement* /*decoder*/, GstStreamCollection* /*streams*/, GstStream* stream,
+                                gpointer /*camera*/) {
+    const GstStreamType type = gst_stream_get_stream_type(stream);
+    if ((type & GST_STREAM_TYPE_VIDEO) != 0) {
+        return 1;
+    }
+    return (type & (GST_STREAM_TYPE_AUDIO | GST_STREAM_TYPE_TEXT)) != 0 ? 0 : -1;
 }
 
 gboolean GstCamera::onSelectStream(GstElement* /*source*/, guint /*number*/, GstCaps* caps, gpointer /*camera*/) {

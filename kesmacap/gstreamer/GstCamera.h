@@ -53,6 +53,8 @@ class GstCamera {
     void run();
     void feed(const SourceEvent& event, Clock::time_point now);
     void build();
+    // The pipeline is a camera's: no clock, no buffering.
+    void beLive();
     // Stops and drops the pipeline; no frame or message comes from it afterwards.
     void tearDown();
     void handle(GstMessage* message, Clock::time_point now);
@@ -67,6 +69,7 @@ class GstCamera {
     static void onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera);
     static void onSourceSetup(GstElement* decoder, GstElement* source, gpointer camera);
     static gboolean onAutoplugContinue(GstElement* decoder, GstPad* pad, GstCaps* caps, gpointer camera);
+    static gint onSelectDecoded(GstElement* decoder, GstStreamCollection* streams, GstStream* stream, gpointer camera);
     static gboolean onSelectStream(GstElement* source, guint number, GstCaps* caps, gpointer camera);
     static GstBusSyncReply forward(GstBus* bus, GstMessage* message, gpointer camera);
 

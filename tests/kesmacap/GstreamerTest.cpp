@@ -2,8 +2,11 @@
 // is its own: colours and letterboxing, MJPEG and H.264 from an RTSP server
 // in this process, an outage and the camera's return, files that loop, the
 // settings file, and passwords that never show.
+#include <arpa/inet.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +21,7 @@
 #include "tests/support/RtspServer.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/TestPlatform.h"
+#include "tests/support/ViewerHarness.h"
 #include "tests/support/Waiting.h"
 
 namespace kesmacap {
@@ -260,6 +264,30 @@ TEST_F(GstreamerCard, PasswordsNeverReachStandardError) {
     }();
     EXPECT_NE(text.find("rtsp://***@127.0.0.1:1/stream"), std::string::npos) << text;
     EXPECT_EQ(text.find("hunter2"), std::string::npos) << text;
+}
+
+// Cameras as the field has them, from servers that are not GStreamer's own.
+int freePort() {
+    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+TEST_F(GstreamerCard, FfmpegsHttpMjpegCameraShows) {
+    const std::string uri = "http://127.0.0.1:" + std::to_string(freePort()) + "/cam.mjpg";
+    viewer_harness::Process ffmpeg({"ffmpeg", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                                     "testsrc=size=640x480:rate=25", "-c:v", "mjpeg", "-f", "mpjpeg", "-listen",
+                                     "1", uri});
+    std::this_thread::sleep_for(500ms);  // listening
+    use(sourcesOf({uri}));
+    ASSERT_TRUE(shows(0, isVideo, 10s));
+    EXPECT_GT(rate(0), 15) << "as fast as the camera sends: no buffering, no clock";
 }
 
 TEST(SourcesFile, LinesCommentsAndMistakesEachTheirWay) {
