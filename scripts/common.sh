@@ -15,7 +15,8 @@ DISPLAY_PACKAGES=(fonts-wqy-microhei xvfb xauth)
 # and H.264 (the tests' RTSP server encodes H.264 with x264, from -ugly).
 GSTREAMER_PACKAGES=(gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
                     gstreamer1.0-plugins-ugly gstreamer1.0-libav)
-TEST_PACKAGES=(xdotool dpkg-dev desktop-file-utils libx11-dev)
+# ffmpeg serves HTTP MJPEG as cameras do; iproute2 and nftables make a network where UDP never arrives.
+TEST_PACKAGES=(xdotool dpkg-dev desktop-file-utils libx11-dev ffmpeg iproute2 nftables)
 # The 32-bit Windows build and its zip (cross-compiling needs no 32-bit support;
 # the suites are configured with it, so GoogleTest's source too).
 WINDOWS_BUILD_PACKAGES=(cmake ninja-build ccache g++-mingw-w64-i686-posix googletest)

@@ -290,6 +290,37 @@ TEST_F(GstreamerCard, FfmpegsHttpMjpegCameraShows) {
     EXPECT_GT(rate(0), 15) << "as fast as the camera sends: no buffering, no clock";
 }
 
+// Run again inside a network namespace of its own whose loopback drops every
+// UDP packet, as NAT, a firewall or a VPN do: RTP never arrives.
+TEST_F(GstreamerCard, RtspCameraWhoseUdpNeverArrivesShowsOverTcpWithinTenSeconds) {
+    if (std::getenv("QUADVIEW_UDP_DROPPED") != nullptr) {
+        testing_support::RtspServer server;
+        const auto started = Clock::now();
+        use(sourcesOf({server.uri("/h264")}));
+        ASSERT_TRUE(shows(0, isVideo, 10s));
+        std::printf("pictures over TCP after %lld ms\n",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count()));
+        return;
+    }
+    const std::string space = "quadview-udp-" + std::to_string(getpid());
+    const std::string setUp = "ip netns add " + space + " && ip -n " + space + " link set lo up && ip netns exec " +
+                              space +
+                              " nft 'add table inet q; add chain inet q in { type filter hook input priority 0; }; "
+                              "add rule inet q in meta l4proto udp drop'";
+    const bool made = std::system((setUp + " 2>/dev/null").c_str()) == 0;
+    if (!made) {
+        std::system(("ip netns delete " + space + " 2>/dev/null").c_str());
+        GTEST_SKIP() << "this machine lets the test make no network namespace with a firewall (root, iproute2, nft)";
+    }
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const int status = std::system(("ip netns exec " + space + " env QUADVIEW_UDP_DROPPED=1 " + self +
+                                    " --gtest_filter=*UdpNeverArrives* >&2")
+                                       .c_str());
+    std::system(("ip netns delete " + space).c_str());
+    EXPECT_EQ(status, 0) << "the run inside the namespace failed (its output is above)";
+}
+
 TEST(SourcesFile, LinesCommentsAndMistakesEachTheirWay) {
     const Sources sources = ParseSources(
         "# cameras\n"
