@@ -404,26 +404,29 @@ std::string GstCamera::errorText(GstMessage* message) const {
 }
 
 void GstCamera::showStatus(const SourceStep& step, Clock::time_point now) {
+    // GStreamer's messages end with a full stop; the picture adds its own.
+    const std::string_view why(step.reason.data(),
+                               step.reason.size() - (!step.reason.empty() && step.reason.back() == '.' ? 1 : 0));
     std::string reason;
     switch (step.status) {
         case SourceStatus::Connecting:
             reason = "Connecting...";
             break;
         case SourceStatus::Connected:
-            reason = "Connected (" + step.reason + "), waiting for the first picture";
+            reason = "Connected (" + std::string(why) + "), waiting for the first picture";
             break;
         case SourceStatus::Failed:
             reason = step.reason;
             if (!cannotPlay_.empty()) {
                 break;
             }
-            reason = "Cannot play at " + clockTime(std::chrono::system_clock::now()) + ": " + step.reason +
+            reason = "Cannot play at " + clockTime(std::chrono::system_clock::now()) + ": " + std::string(why) +
                      ". Trying again.";
             break;
         case SourceStatus::NoSignal: {
             const auto since = std::chrono::system_clock::now() -
                                std::chrono::duration_cast<std::chrono::system_clock::duration>(now - life_.lastFrame);
-            reason = "No signal since " + clockTime(since) + ": " + step.reason + ". Trying again.";
+            reason = "No signal since " + clockTime(since) + ": " + std::string(why) + ". Trying again.";
             break;
         }
     }
@@ -437,7 +440,9 @@ void GstCamera::report(const std::string& what) const {
 }
 
 GstBusSyncReply GstCamera::forward(GstBus* /*bus*/, GstMessage* message, gpointer camera) {
+    TakeOver(camera);
     gst_bus_post(static_cast<GstCamera*>(camera)->bus_.get(), gst_message_ref(message));
+    HandOver(camera);
     return GST_BUS_DROP;
 }
 
@@ -508,6 +513,7 @@ void GstCamera::convert(GstSample* sample) {
 
 void GstCamera::onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera) {
     auto* const self = static_cast<GstCamera*>(camera);
+    TakeOver(self);
     GstCaps* caps = gst_pad_get_current_caps(pad);
     if (caps == nullptr) {
         caps = gst_pad_query_caps(pad, nullptr);
@@ -515,7 +521,7 @@ void GstCamera::onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera) {
     const bool video = caps != nullptr && gst_caps_get_size(caps) > 0 &&
                        g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/x-raw");
     std::string what = "video";
-    if (GstVideoInfo info; video && gst_video_info_from_caps(&info, caps)) {
+    if (GstVideoInfo info; video && gst_caps_is_fixed(caps) && gst_video_info_from_caps(&info, caps)) {
         what = std::to_string(info.width) + " x " + std::to_string(info.height) + " video";
     }
     if (caps != nullptr) {
@@ -540,6 +546,7 @@ void GstCamera::onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera) {
     gst_object_unref(target);
     gst_object_unref(convert);
     gst_object_unref(pipeline);
+    HandOver(self);
 }
 
 gboolean GstCamera::onAutoplugContinue(GstElement* /*decoder*/, GstPad* /*pad*/, GstCaps* caps, gpointer /*camera*/) {
@@ -561,6 +568,7 @@ gboolean GstCamera::onSelectStream(GstElement* /*source*/, guint /*number*/, Gst
 }
 
 void GstCamera::onSourceSetup(GstElement* /*decoder*/, GstElement* source, gpointer camera) {
+    TakeOver(camera);
     const auto* const self = static_cast<GstCamera*>(camera);
     // The credentials go to the source's own properties: the URI it sees holds none.
     if (!self->source_.user.empty() && g_object_class_find_property(G_OBJECT_GET_CLASS(source), "user-id") != nullptr) {
@@ -575,6 +583,7 @@ void GstCamera::onSourceSetup(GstElement* /*decoder*/, GstElement* source, gpoin
     } else if (name == "souphttpsrc") {
         g_object_set(source, "timeout", HttpTimeoutSeconds, nullptr);
     }
+    HandOver(camera);
 }
 
 }  // namespace kesmacap

@@ -37,10 +37,20 @@ void freeDescription(PangoFontDescription* description) {
 }
 using Font = std::unique_ptr<PangoFontDescription, Freer<PangoFontDescription, freeDescription>>;
 
+// One font map for the process, used under the drawing lock only: Pango's
+// default is one per thread, set up again (fontconfig and all) in each.
+PangoFontMap* fontMap() {
+    static PangoFontMap* const map = pango_cairo_font_map_new();
+    return map;
+}
+
 // Writes text in the font, wrapped to `width` pixels; returns the y below it.
 int drawText(cairo_t* cairo, int y, const char* font, std::string_view text, const double (&rgb)[3],
              int width = TileWidth - 2 * Margin) {
-    const Layout layout(pango_cairo_create_layout(cairo));
+    PangoContext* const context = pango_font_map_create_context(fontMap());
+    pango_cairo_update_context(cairo, context);
+    const Layout layout(pango_layout_new(context));
+    g_object_unref(context);
     const Font description(pango_font_description_from_string(font));
     pango_layout_set_font_description(layout.get(), description.get());
     pango_layout_set_width(layout.get(), width * PANGO_SCALE);
@@ -61,7 +71,7 @@ int drawText(cairo_t* cairo, int y, const char* font, std::string_view text, con
 }  // namespace
 
 void DrawStatusPicture(std::uint8_t* pixels, int channel, std::string_view reason, std::string_view source) {
-    // Fontconfig and Pango's font maps are set up once and shared: one picture at a time.
+    // Fontconfig and the font map are set up once and shared: one picture at a time.
     static std::mutex drawing;
     const std::lock_guard lock(drawing);
     const Surface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, MaxWidth, MaxHeight));
