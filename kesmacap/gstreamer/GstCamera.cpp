@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "kesmacap/gstreamer/MissingPlugin.h"
+#include "kesmacap/gstreamer/RtspLogin.h"
 #include "kesmacap/gstreamer/ThreadEdges.h"
 #include "kesmacap/pictures/StatusPicture.h"
 
@@ -26,6 +27,8 @@ using namespace std::chrono_literals;
 constexpr guint64 UdpTimeoutMicroseconds = 2'000'000;
 constexpr guint RtspLatencyMilliseconds = 200;
 constexpr guint HttpTimeoutSeconds = 8;
+// How long a refused login's challenge is waited for (on the camera's own thread).
+constexpr int ChallengeSeconds = 2;
 
 std::string clockTime(std::chrono::system_clock::time_point when) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
@@ -394,8 +397,11 @@ std::string GstCamera::errorText(GstMessage* message) const {
     gst_message_parse_error(message, &error, nullptr);
     std::string text = error != nullptr ? error->message : "error";
     if (error != nullptr && error->domain == GST_RESOURCE_ERROR && error->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) {
-        text = source_.user.empty() ? "the camera wants a user name and password"
-                                    : "the camera refused the user name or password";
+        // rtspsrc says only "Unauthorized": the camera's own challenge tells a
+        // wrong password from a login GStreamer cannot answer.
+        const bool rtsp = g_str_has_prefix(source_.uri.c_str(), "rtsp");
+        text = LoginRefusal(rtsp ? AskChallenges(source_.uri, ChallengeSeconds) : std::vector<std::string>{},
+                            !source_.user.empty());
     } else if (text.find("certificate") != std::string::npos || text.find("TLS") != std::string::npos) {
         text = "the camera's HTTPS certificate is not trusted (self-signed? see quadview-sources(5)): " + text;
     }

@@ -11,11 +11,12 @@ namespace testing_support {
 
 namespace {
 
-void mount(GstRTSPMountPoints* mounts, const char* path, const std::string& launch) {
+GstRTSPMediaFactory* mount(GstRTSPMountPoints* mounts, const char* path, const std::string& launch) {
     GstRTSPMediaFactory* const factory = gst_rtsp_media_factory_new();
     gst_rtsp_media_factory_set_launch(factory, launch.c_str());
     gst_rtsp_media_factory_set_shared(factory, TRUE);
     gst_rtsp_mount_points_add_factory(mounts, path, factory);
+    return factory;
 }
 
 std::string live(int width, int height, const std::string& pattern) {
@@ -94,8 +95,8 @@ std::uint32_t RtspServer::ClockNow() {
                                           .count());
 }
 
-RtspServer::RtspServer(int port)
-    : port_(port), context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
+RtspServer::RtspServer(int port, Guarded guarded)
+    : port_(port), guarded_(guarded == Guarded::Yes), context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
     gst_init(nullptr, nullptr);
     thread_ = std::thread([this] {
         g_main_context_push_thread_default(context_);
@@ -130,6 +131,17 @@ void RtspServer::attach() {
     gst_rtsp_server_set_address(server_, "127.0.0.1");
     gst_rtsp_server_set_service(server_, std::to_string(port_).c_str());
     GstRTSPMountPoints* const mounts = gst_rtsp_server_get_mount_points(server_);
+    if (guarded_) {
+        guard(mounts);
+    } else {
+        mountAll(mounts);
+    }
+    g_object_unref(mounts);
+    source_ = gst_rtsp_server_attach(server_, context_);
+    port_ = source_ != 0 ? gst_rtsp_server_get_bound_port(server_) : -1;
+}
+
+void RtspServer::mountAll(GstRTSPMountPoints* mounts) {
     mount(mounts, "/mjpeg", "( " + live(640, 480, "smpte") + "jpegenc ! rtpjpegpay name=pay0 pt=26 )");
     mount(
         mounts, "/h264",
@@ -142,9 +154,23 @@ void RtspServer::attach() {
     g_signal_connect(clock, "media-configure", G_CALLBACK(onMediaConfigure), nullptr);
     gst_rtsp_mount_points_add_factory(mounts, "/clock", clock);
     mount(mounts, "/wide", "( " + live(1280, 720, "smpte") + "jpegenc ! rtpjpegpay name=pay0 pt=26 )");
-    g_object_unref(mounts);
-    source_ = gst_rtsp_server_attach(server_, context_);
-    port_ = source_ != 0 ? gst_rtsp_server_get_bound_port(server_) : -1;
+}
+
+void RtspServer::guard(GstRTSPMountPoints* mounts) {
+    GstRTSPMediaFactory* const guarded =
+        mount(mounts, "/guarded",
+              "( " + live(640, 480, "smpte") +
+                  "jpegenc ! rtpjpegpay name=pay0 pt=26 audiotestsrc is-live=true ! alawenc ! rtppcmapay name=pay1 )");
+    gst_rtsp_media_factory_set_protocols(guarded, GST_RTSP_LOWER_TRANS_TCP);
+    gst_rtsp_media_factory_add_role(guarded, "admin", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
+                                    GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
+    GstRTSPAuth* const auth = gst_rtsp_auth_new();
+    gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_DIGEST);
+    GstRTSPToken* const admin = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "admin", nullptr);
+    gst_rtsp_auth_add_digest(auth, "admin", "s3cret", admin);
+    gst_rtsp_token_unref(admin);
+    gst_rtsp_server_set_auth(server_, auth);
+    g_object_unref(auth);
 }
 
 void RtspServer::stop() {

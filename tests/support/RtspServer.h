@@ -1,7 +1,9 @@
 // An RTSP server in the test's own process, on 127.0.0.1, serving live test
 // pictures: mounts "/mjpeg" (640 x 480, MJPEG), "/h264" (640 x 480, H.264)
 // and "/wide" (1280 x 720 MJPEG), each at 30 fps, and "/clock" (640 x 480
-// MJPEG) whose pictures carry the wall-clock time they were captured at. It can stop, dropping every
+// MJPEG) whose pictures carry the wall-clock time they were captured at. A
+// guarded one serves "/guarded" alone: MJPEG with a sound track, to admin:s3cret
+// by Digest only, over TCP only. It can stop, dropping every
 // client, and come back on the same port, as a camera that reboots.
 #pragma once
 
@@ -15,8 +17,9 @@ namespace testing_support {
 
 class RtspServer {
   public:
+    enum class Guarded { No, Yes };
     // Port 0 takes any free one.
-    explicit RtspServer(int port = 0);
+    explicit RtspServer(int port = 0, Guarded guarded = Guarded::No);
     ~RtspServer();
     RtspServer(const RtspServer&) = delete;
     RtspServer& operator=(const RtspServer&) = delete;
@@ -36,8 +39,11 @@ class RtspServer {
 
   private:
     void attach();
+    void mountAll(GstRTSPMountPoints* mounts);
+    void guard(GstRTSPMountPoints* mounts);
 
     int port_;
+    const bool guarded_;
     GMainContext* context_;
     GMainLoop* loop_;
     GstRTSPServer* server_ = nullptr;
