@@ -55,6 +55,16 @@ const char* nameOf(GstElement* element) {
     return factory != nullptr ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
 }
 
+bool seekable(GstElement* pipeline) {
+    GstQuery* const query = gst_query_new_seeking(GST_FORMAT_TIME);
+    gboolean seekable = FALSE;
+    if (gst_element_query(pipeline, query)) {
+        gst_query_parse_seeking(query, nullptr, &seekable, nullptr, nullptr);
+    }
+    gst_query_unref(query);
+    return seekable != FALSE;
+}
+
 // What a stream carries, for the streams that are not to be decoded.
 bool isVideo(const GstCaps* caps) {
     if (caps == nullptr || gst_caps_get_size(caps) == 0) {
@@ -345,11 +355,15 @@ void GstCamera::handle(GstMessage* message, Clock::time_point now) {
             feed({SourceEventKind::Error, errorText(message)}, now);
             break;
         case GST_MESSAGE_EOS:
-            // A file plays again from its start; a stream that ends is lost.
-            if (live_.load() || !pipeline_ ||
-                !gst_element_seek_simple(pipeline_.get(), GST_FORMAT_TIME,
-                                         static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT), 0)) {
+            // A file plays again from its start: sought where it can be, built
+            // anew where not (an HTTP server without ranges); a stream that ends is lost.
+            if (live_.load() || !pipeline_) {
                 feed({SourceEventKind::EndOfStream, {}}, now);
+            } else if (!seekable(pipeline_.get()) ||
+                       !gst_element_seek_simple(pipeline_.get(), GST_FORMAT_TIME,
+                                                static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
+                                                0)) {
+                feed({SourceEventKind::Start, {}}, now);
             }
             break;
         case GST_MESSAGE_ELEMENT:
