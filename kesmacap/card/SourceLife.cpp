@@ -28,7 +28,8 @@ SourceStep lost(SourceStep step, std::string reason, SourceClock::time_point now
 
 }  // namespace
 
-SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& event, SourceClock::time_point now) {
+SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& event,
+                               SourceClock::time_point now) {
     SourceStep step;
     step.state = state;
     const bool running = state.phase == SourcePhase::Connecting || state.phase == SourcePhase::Live;
@@ -77,8 +78,8 @@ SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& even
             }
             switch (state.phase) {
                 case SourcePhase::Connecting:
-                    return lost(step, "no picture within " + std::to_string(ConnectGrace.count() / 1000) + " s",
-                                now);
+                    return lost(
+                        step, "no picture within " + std::to_string(ConnectGrace.count() / 1000) + " s", now);
                 case SourcePhase::Live:
                     return lost(step, "no picture for " + std::to_string(Silence.count() / 1000) + " s", now);
                 case SourcePhase::Retrying:

@@ -76,7 +76,8 @@ struct SourceLife {
     static constexpr std::chrono::milliseconds FirstRetry{1000};
     static constexpr std::chrono::milliseconds LongestRetry{5000};
 
-    static SourceStep advance(const SourceState& state, const SourceEvent& event, SourceClock::time_point now);
+    static SourceStep advance(const SourceState& state, const SourceEvent& event,
+                              SourceClock::time_point now);
 };
 
 }  // namespace kesmacap

@@ -85,7 +85,8 @@ bool isVideo(const GstCaps* caps) {
 bool servesPictureAfterPicture(GstMessage* message) {
     const GstStructure* const said = gst_message_get_structure(message);
     const GstStructure* headers = nullptr;
-    if (!gst_structure_get(said, "response-headers", GST_TYPE_STRUCTURE, &headers, nullptr) || headers == nullptr) {
+    if (!gst_structure_get(said, "response-headers", GST_TYPE_STRUCTURE, &headers, nullptr) ||
+        headers == nullptr) {
         return false;
     }
     bool multipart = false;
@@ -117,7 +118,8 @@ void paintBars(std::uint8_t* frame, const FrameRect& fit) {
     constexpr std::size_t Row = std::size_t{MaxWidth} * BytesPerPixel;
     std::memset(frame, 0, Row * static_cast<std::size_t>(fit.y));
     const int below = fit.y + fit.height;
-    std::memset(frame + Row * static_cast<std::size_t>(below), 0, Row * static_cast<std::size_t>(MaxHeight - below));
+    std::memset(frame + Row * static_cast<std::size_t>(below), 0,
+                Row * static_cast<std::size_t>(MaxHeight - below));
     const auto left = static_cast<std::size_t>(fit.x) * BytesPerPixel;
     const std::size_t right = Row - left - static_cast<std::size_t>(fit.width) * BytesPerPixel;
     if (left + right > 0) {
@@ -137,12 +139,13 @@ void GstCamera::PipelineDeleter::operator()(GstElement* pipeline) const {
     gst_object_unref(pipeline);
 }
 
-GstCamera::GstCamera(Channel& channel, int index, const std::optional<std::string>& uri, std::string sourcesFile)
+GstCamera::GstCamera(Channel& channel, int index, const std::optional<std::string>& uri,
+                     const std::string& sourcesFile)
     : channel_(channel),
       index_(index),
       source_(uri ? ParseSourceUri(*uri) : SourceUri{}),
-      cannotPlay_(!uri                   ? "Not configured: add Camera" + std::to_string(index + 1) +
-                                               " = URI to " + sourcesFile + " (see quadview-sources(5))"
+      cannotPlay_(!uri ? "Not configured: add Camera" + std::to_string(index + 1) + " = URI to " +
+                             sourcesFile + " (see quadview-sources(5))"
                   : source_.uri.empty() ? "Cannot play: this is not a URI (" + source_.problem + ")"
                                         : std::string()),
       bus_(gst_bus_new()),
@@ -239,8 +242,8 @@ void GstCamera::feed(const SourceEvent& event, Clock::time_point now) {
     }
     if (step.news && life_.phase == SourcePhase::Live) {
         report("connected to " + source_.shown + ": " + std::to_string(inputWidth_.load()) + " x " +
-               std::to_string(inputHeight_.load()) + ", shown as " + std::to_string(shownWidth_.load()) + " x " +
-               std::to_string(shownHeight_.load()));
+               std::to_string(inputHeight_.load()) + ", shown as " + std::to_string(shownWidth_.load()) +
+               " x " + std::to_string(shownHeight_.load()));
     } else if (step.news) {
         report(step.reason + " (" + source_.shown + "); trying again in the background");
     }
@@ -255,7 +258,8 @@ void GstCamera::build() {
     // multipart MJPEG (its stream has no end, so its one group never completes).
     // uridecodebin elsewhere: uridecodebin3 of GStreamer 1.22 at times brings no
     // picture when it is built again at once, as a restart does.
-    const bool http = g_str_has_prefix(source_.uri.c_str(), "http:") || g_str_has_prefix(source_.uri.c_str(), "https:");
+    const bool http =
+        g_str_has_prefix(source_.uri.c_str(), "http:") || g_str_has_prefix(source_.uri.c_str(), "https:");
     GstElement* const decoder = gst_element_factory_make(http ? "uridecodebin3" : "uridecodebin", nullptr);
     GstElement* const convert = gst_element_factory_make("videoconvert", "convert");
     GstElement* const filter = gst_element_factory_make("capsfilter", nullptr);
@@ -267,7 +271,8 @@ void GstCamera::build() {
                 gst_object_unref(gst_object_ref_sink(element));
             }
         }
-        feed({SourceEventKind::Error, "GStreamer's base plugins are missing (install gstreamer1.0-plugins-base)"},
+        feed({SourceEventKind::Error,
+              "GStreamer's base plugins are missing (install gstreamer1.0-plugins-base)"},
              Clock::now());
         return;
     }
@@ -308,7 +313,8 @@ void GstCamera::build() {
             break;
         case GST_STATE_CHANGE_FAILURE:
             // The error on the bus says why.
-            if (GstMessage* const error = gst_bus_pop_filtered(bus_.get(), GST_MESSAGE_ERROR); error != nullptr) {
+            if (GstMessage* const error = gst_bus_pop_filtered(bus_.get(), GST_MESSAGE_ERROR);
+                error != nullptr) {
                 const std::string why = errorText(error);
                 gst_message_unref(error);
                 feed({SourceEventKind::Error, why}, Clock::now());
@@ -360,9 +366,9 @@ void GstCamera::handle(GstMessage* message, Clock::time_point now) {
             if (live_.load() || !pipeline_) {
                 feed({SourceEventKind::EndOfStream, {}}, now);
             } else if (!seekable(pipeline_.get()) ||
-                       !gst_element_seek_simple(pipeline_.get(), GST_FORMAT_TIME,
-                                                static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
-                                                0)) {
+                       !gst_element_seek_simple(
+                           pipeline_.get(), GST_FORMAT_TIME,
+                           static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT), 0)) {
                 feed({SourceEventKind::Start, {}}, now);
             }
             break;
@@ -375,8 +381,8 @@ void GstCamera::handle(GstMessage* message, Clock::time_point now) {
                 gchar* const description = gst_missing_plugin_message_get_description(message);
                 const MissingPlugin missing = AdviceForMissing(detail != nullptr ? detail : "");
                 const std::string what = std::string("GStreamer has no ") +
-                                         (description != nullptr ? description : "plugin for this stream") + " (" +
-                                         missing.advice + ")";
+                                         (description != nullptr ? description : "plugin for this stream") +
+                                         " (" + missing.advice + ")";
                 g_free(detail);
                 g_free(description);
                 if (missing.video) {
@@ -410,14 +416,16 @@ std::string GstCamera::errorText(GstMessage* message) const {
     GError* error = nullptr;
     gst_message_parse_error(message, &error, nullptr);
     std::string text = error != nullptr ? error->message : "error";
-    if (error != nullptr && error->domain == GST_RESOURCE_ERROR && error->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) {
+    if (error != nullptr && error->domain == GST_RESOURCE_ERROR &&
+        error->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) {
         // rtspsrc says only "Unauthorized": the camera's own challenge tells a
         // wrong password from a login GStreamer cannot answer.
         const bool rtsp = g_str_has_prefix(source_.uri.c_str(), "rtsp");
         text = LoginRefusal(rtsp ? AskChallenges(source_.uri, ChallengeSeconds) : std::vector<std::string>{},
                             !source_.user.empty());
     } else if (text.find("certificate") != std::string::npos || text.find("TLS") != std::string::npos) {
-        text = "the camera's HTTPS certificate is not trusted (self-signed? see quadview-sources(5)): " + text;
+        text =
+            "the camera's HTTPS certificate is not trusted (self-signed? see quadview-sources(5)): " + text;
     }
     g_clear_error(&error);
     return MaskSecrets(without(without(text, source_.password), source_.user));
@@ -425,8 +433,8 @@ std::string GstCamera::errorText(GstMessage* message) const {
 
 void GstCamera::showStatus(const SourceStep& step, Clock::time_point now) {
     // GStreamer's messages end with a full stop; the picture adds its own.
-    const std::string_view why(step.reason.data(),
-                               step.reason.size() - (!step.reason.empty() && step.reason.back() == '.' ? 1 : 0));
+    const std::string_view why(
+        step.reason.data(), step.reason.size() - (!step.reason.empty() && step.reason.back() == '.' ? 1 : 0));
     std::string reason;
     switch (step.status) {
         case SourceStatus::Connecting:
@@ -440,18 +448,20 @@ void GstCamera::showStatus(const SourceStep& step, Clock::time_point now) {
             if (!cannotPlay_.empty()) {
                 break;
             }
-            reason = "Cannot play at " + clockTime(std::chrono::system_clock::now()) + ": " + std::string(why) +
-                     ". Trying again.";
+            reason = "Cannot play at " + clockTime(std::chrono::system_clock::now()) + ": " +
+                     std::string(why) + ". Trying again.";
             break;
         case SourceStatus::NoSignal: {
-            const auto since = std::chrono::system_clock::now() -
-                               std::chrono::duration_cast<std::chrono::system_clock::duration>(now - life_.lastFrame);
+            const auto since =
+                std::chrono::system_clock::now() -
+                std::chrono::duration_cast<std::chrono::system_clock::duration>(now - life_.lastFrame);
             reason = "No signal since " + clockTime(since) + ": " + std::string(why) + ". Trying again.";
             break;
         }
     }
     const std::lock_guard lock(producer_);
-    DrawStatusPicture(channel_.backBuffer(), index_, reason, source_.shown.empty() ? "no source" : source_.shown);
+    DrawStatusPicture(channel_.backBuffer(), index_, reason,
+                      source_.shown.empty() ? "no source" : source_.shown);
     channel_.publish(MaxWidth, MaxHeight);
 }
 
@@ -508,8 +518,8 @@ void GstCamera::convert(GstSample* sample) {
         std::uint8_t* const y = scaled_.data();
         std::uint8_t* const u = y + luma;
         std::uint8_t* const v = u + luma / 4;
-        libyuv::I420Scale(planes[0], strides[0], planes[1], strides[1], planes[2], strides[2], width, height, y,
-                          fit_.width, u, fit_.width / 2, v, fit_.width / 2, fit_.width, fit_.height,
+        libyuv::I420Scale(planes[0], strides[0], planes[1], strides[1], planes[2], strides[2], width, height,
+                          y, fit_.width, u, fit_.width / 2, v, fit_.width / 2, fit_.width, fit_.height,
                           libyuv::kFilterBilinear);
         planes[0] = y;
         planes[1] = u;
@@ -522,10 +532,10 @@ void GstCamera::convert(GstSample* sample) {
         std::uint8_t* const out = channel_.backBuffer();
         paintBars(out, fit_);
         // libyuv's RGB24 is B, G, R in memory: the channel's own order.
-        libyuv::I420ToRGB24Matrix(planes[0], strides[0], planes[1], strides[1], planes[2], strides[2],
-                                  out + (static_cast<std::size_t>(fit_.y) * MaxWidth + fit_.x) * BytesPerPixel,
-                                  MaxWidth * BytesPerPixel, coloursOf(GST_VIDEO_INFO_COLORIMETRY(&info)), fit_.width,
-                                  fit_.height);
+        libyuv::I420ToRGB24Matrix(
+            planes[0], strides[0], planes[1], strides[1], planes[2], strides[2],
+            out + (static_cast<std::size_t>(fit_.y) * MaxWidth + fit_.x) * BytesPerPixel,
+            MaxWidth * BytesPerPixel, coloursOf(GST_VIDEO_INFO_COLORIMETRY(&info)), fit_.width, fit_.height);
         channel_.publish(MaxWidth, MaxHeight);
     }
     gst_video_frame_unmap(&frame);
@@ -538,8 +548,9 @@ void GstCamera::onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera) {
     if (caps == nullptr) {
         caps = gst_pad_query_caps(pad, nullptr);
     }
-    const bool video = caps != nullptr && gst_caps_get_size(caps) > 0 &&
-                       g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/x-raw");
+    const bool video =
+        caps != nullptr && gst_caps_get_size(caps) > 0 &&
+        g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/x-raw");
     std::string what = "video";
     if (GstVideoInfo info; video && gst_caps_is_fixed(caps) && gst_video_info_from_caps(&info, caps)) {
         what = std::to_string(info.width) + " x " + std::to_string(info.height) + " video";
@@ -552,7 +563,8 @@ void GstCamera::onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera) {
     GstPad* const target = gst_element_get_static_pad(convert, "sink");
     if (video && !gst_pad_is_linked(target)) {
         gst_pad_link(pad, target);
-        GstStructure* const said = gst_structure_new("connected", "what", G_TYPE_STRING, what.c_str(), nullptr);
+        GstStructure* const said =
+            gst_structure_new("connected", "what", G_TYPE_STRING, what.c_str(), nullptr);
         gst_bus_post(self->bus_.get(), gst_message_new_application(nullptr, said));
     } else if (GstElement* const drain = gst_element_factory_make("fakesink", nullptr); drain != nullptr) {
         // A stream left undecoded, or a second video stream: taken and dropped, so nothing stalls on it.
@@ -569,7 +581,8 @@ void GstCamera::onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera) {
     HandOver(self);
 }
 
-gboolean GstCamera::onAutoplugContinue(GstElement* /*decoder*/, GstPad* /*pad*/, GstCaps* caps, gpointer /*camera*/) {
+gboolean GstCamera::onAutoplugContinue(GstElement* /*decoder*/, GstPad* /*pad*/, GstCaps* caps,
+                                       gpointer /*camera*/) {
     return isVideo(caps) ? TRUE : FALSE;
 }
 
@@ -582,7 +595,8 @@ gint GstCamera::onSelectDecoded(GstElement* /*decoder*/, GstStreamCollection* /*
     return (type & (GST_STREAM_TYPE_AUDIO | GST_STREAM_TYPE_TEXT)) != 0 ? 0 : -1;
 }
 
-gboolean GstCamera::onSelectStream(GstElement* /*source*/, guint /*number*/, GstCaps* caps, gpointer /*camera*/) {
+gboolean GstCamera::onSelectStream(GstElement* /*source*/, guint /*number*/, GstCaps* caps,
+                                   gpointer /*camera*/) {
     // Only the camera's video is set up; its sound never crosses the network.
     return isVideo(caps) ? TRUE : FALSE;
 }
@@ -591,7 +605,8 @@ void GstCamera::onSourceSetup(GstElement* /*decoder*/, GstElement* source, gpoin
     TakeOver(camera);
     const auto* const self = static_cast<GstCamera*>(camera);
     // The credentials go to the source's own properties: the URI it sees holds none.
-    if (!self->source_.user.empty() && g_object_class_find_property(G_OBJECT_GET_CLASS(source), "user-id") != nullptr) {
+    if (!self->source_.user.empty() &&
+        g_object_class_find_property(G_OBJECT_GET_CLASS(source), "user-id") != nullptr) {
         g_object_set(source, "user-id", self->source_.user.c_str(), "user-pw", self->source_.password.c_str(),
                      nullptr);
     }

@@ -30,7 +30,8 @@ class GstCamera {
   public:
     // uri: what the settings name for this camera, or nothing; sourcesFile:
     // where a missing camera is to be added.
-    GstCamera(Channel& channel, int index, const std::optional<std::string>& uri, std::string sourcesFile);
+    GstCamera(Channel& channel, int index, const std::optional<std::string>& uri,
+              const std::string& sourcesFile);
     ~GstCamera();
     GstCamera(const GstCamera&) = delete;
     GstCamera& operator=(const GstCamera&) = delete;
@@ -69,7 +70,8 @@ class GstCamera {
     static void onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera);
     static void onSourceSetup(GstElement* decoder, GstElement* source, gpointer camera);
     static gboolean onAutoplugContinue(GstElement* decoder, GstPad* pad, GstCaps* caps, gpointer camera);
-    static gint onSelectDecoded(GstElement* decoder, GstStreamCollection* streams, GstStream* stream, gpointer camera);
+    static gint onSelectDecoded(GstElement* decoder, GstStreamCollection* streams, GstStream* stream,
+                                gpointer camera);
     static gboolean onSelectStream(GstElement* source, guint number, GstCaps* caps, gpointer camera);
     static GstBusSyncReply forward(GstBus* bus, GstMessage* message, gpointer camera);
 

@@ -33,7 +33,8 @@ GstSource::GstSource(Channels& channels, const Sources& sources, std::string gst
     // replaces the system's whole.
     const std::string file = sources.file.empty() ? UserSourcesFile() : sources.file;
     for (int channel = 0; channel < ChannelCount; ++channel) {
-        cameras_[channel] = std::make_unique<GstCamera>(channels[channel], channel, sources.uris[channel], file);
+        cameras_[channel] =
+            std::make_unique<GstCamera>(channels[channel], channel, sources.uris[channel], file);
     }
 }
 
@@ -49,8 +50,8 @@ std::int32_t GstSource::start(int channel) {
     if (cameras_[channel]) {
         cameras_[channel]->start();
     } else {
-        DrawStatusPicture(channels_[channel].backBuffer(), channel, "GStreamer cannot start: " + gstreamerFailure_,
-                          "no source");
+        DrawStatusPicture(channels_[channel].backBuffer(), channel,
+                          "GStreamer cannot start: " + gstreamerFailure_, "no source");
         channels_[channel].publish(MaxWidth, MaxHeight);
     }
     return 0;

@@ -11,7 +11,8 @@ MissingPlugin AdviceForMissing(std::string_view detail) {
     std::string_view need = bar == std::string_view::npos ? detail : detail.substr(bar + 1);
     need = need.substr(0, need.find(','));
     MissingPlugin missing;
-    missing.video = need.find("audio/") == std::string_view::npos && need.find("text/") == std::string_view::npos &&
+    missing.video = need.find("audio/") == std::string_view::npos &&
+                    need.find("text/") == std::string_view::npos &&
                     need.find("subpicture/") == std::string_view::npos;
     // Debian's packages by what they hold (GStreamer 1.22); libav has the rest of the decoders.
     static constexpr std::array<std::pair<std::string_view, std::string_view>, 15> Packages{{

@@ -17,7 +17,8 @@ std::string lower(std::string text) {
 
 // The value of `name=` in a challenge, unquoted; empty when absent.
 std::string parameter(const std::string& challenge, const std::string& name) {
-    for (auto at = challenge.find(name + "="); at != std::string::npos; at = challenge.find(name + "=", at + 1)) {
+    for (auto at = challenge.find(name + "="); at != std::string::npos;
+         at = challenge.find(name + "=", at + 1)) {
         if (at > 0 && std::isalnum(static_cast<unsigned char>(challenge[at - 1])) != 0) {
             continue;  // "xalgorithm=" is not "algorithm="
         }
@@ -78,8 +79,8 @@ std::vector<std::string> AskChallenges(const std::string& uri, int seconds) {
         if (gst_rtsp_connection_send_usec(connection, request, limit) == GST_RTSP_OK &&
             gst_rtsp_connection_receive_usec(connection, &response, limit) == GST_RTSP_OK) {
             gchar* value = nullptr;
-            for (gint i = 0;
-                 gst_rtsp_message_get_header(&response, GST_RTSP_HDR_WWW_AUTHENTICATE, &value, i) == GST_RTSP_OK;
+            for (gint i = 0; gst_rtsp_message_get_header(&response, GST_RTSP_HDR_WWW_AUTHENTICATE, &value,
+                                                         i) == GST_RTSP_OK;
                  ++i) {
                 challenges.emplace_back(value);
             }

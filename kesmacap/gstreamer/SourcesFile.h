@@ -45,10 +45,10 @@ bool HasPassword(std::string_view text);
 // A source as GStreamer is to see it: the URI without its user info, and the
 // user name and password apart, for the source element's own properties.
 struct SourceUri {
-    std::string uri;    // empty when the text is no URI
-    std::string user;   // decoded
+    std::string uri;   // empty when the text is no URI
+    std::string user;  // decoded
     std::string password;
-    std::string shown;  // the text with every secret masked
+    std::string shown;    // the text with every secret masked
     std::string problem;  // why it is no URI, masked
 };
 SourceUri ParseSourceUri(const std::string& text);

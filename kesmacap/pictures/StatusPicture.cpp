@@ -89,7 +89,8 @@ void DrawStatusPicture(std::uint8_t* pixels, int channel, std::string_view reaso
     const unsigned char* const from = cairo_image_surface_get_data(surface.get());
     const int stride = cairo_image_surface_get_stride(surface.get());
     for (int y = 0; y < MaxHeight; ++y) {
-        const auto* const word = reinterpret_cast<const std::uint32_t*>(from + static_cast<std::ptrdiff_t>(y) * stride);
+        const auto* const word =
+            reinterpret_cast<const std::uint32_t*>(from + static_cast<std::ptrdiff_t>(y) * stride);
         std::uint8_t* to = pixels + static_cast<std::size_t>(y) * MaxWidth * BytesPerPixel;
         for (int x = 0; x < MaxWidth; ++x, to += BytesPerPixel) {
             to[0] = static_cast<std::uint8_t>(word[x]);

@@ -50,14 +50,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (secret.empty()) {
         return 0;
     }
-    static constexpr std::array<std::string_view, 10> Keys{"password", "pwd",     "passwd", "pass",   "token",
-                                                           "key",      "auth",    "PassWord", "api_key", "x-auth"};
+    static constexpr std::array<std::string_view, 10> Keys{
+        "password", "pwd", "passwd", "pass", "token", "key", "auth", "PassWord", "api_key", "x-auth"};
     static constexpr std::string_view Separators = "?&/; ";
     const unsigned form = data[0];
-    const std::string planted =
-        form % 6 == 0 ? before + "rtsp://admin:" + secret + "@" + after
-                      : before + Separators[form % 5] + std::string(Keys[(form / 6) % Keys.size()]) + "=" + secret +
-                            after;
+    const std::string planted = form % 6 == 0
+                                    ? before + "rtsp://admin:" + secret + "@" + after
+                                    : before + Separators[form % 5] +
+                                          std::string(Keys[(form / 6) % Keys.size()]) + "=" + secret + after;
     if (holdsSecretBytes(kesmacap::MaskSecrets(planted)) || !kesmacap::HasPassword(planted)) {
         __builtin_trap();
     }

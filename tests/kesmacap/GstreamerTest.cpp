@@ -290,8 +290,8 @@ int freePort() {
 TEST_F(GstreamerCard, FfmpegsHttpMjpegCameraShows) {
     const std::string uri = "http://127.0.0.1:" + std::to_string(freePort()) + "/cam.mjpg";
     viewer_harness::Process ffmpeg({"ffmpeg", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
-                                     "testsrc=size=640x480:rate=25", "-c:v", "mjpeg", "-f", "mpjpeg", "-listen",
-                                     "1", uri});
+                                    "testsrc=size=640x480:rate=25", "-c:v", "mjpeg", "-f", "mpjpeg",
+                                    "-listen", "1", uri});
     std::this_thread::sleep_for(500ms);  // listening
     use(sourcesOf({uri}));
     ASSERT_TRUE(shows(0, isVideo, 10s));
@@ -306,20 +306,23 @@ TEST_F(GstreamerCard, RtspCameraWhoseUdpNeverArrivesShowsOverTcpWithinTenSeconds
         const auto started = Clock::now();
         use(sourcesOf({server.uri("/h264")}));
         ASSERT_TRUE(shows(0, isVideo, 10s));
-        std::printf("pictures over TCP after %lld ms\n",
-                    static_cast<long long>(
-                        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count()));
+        std::printf(
+            "pictures over TCP after %lld ms\n",
+            static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count()));
         return;
     }
     const std::string space = "quadview-udp-" + std::to_string(getpid());
-    const std::string setUp = "ip netns add " + space + " && ip -n " + space + " link set lo up && ip netns exec " +
-                              space +
-                              " nft 'add table inet q; add chain inet q in { type filter hook input priority 0; }; "
-                              "add rule inet q in meta l4proto udp drop'";
+    const std::string setUp =
+        "ip netns add " + space + " && ip -n " + space + " link set lo up && ip netns exec " + space +
+        " nft 'add table inet q; add chain inet q in { type filter hook input priority 0; }; "
+        "add rule inet q in meta l4proto udp drop'";
     const bool made = std::system((setUp + " 2>/dev/null").c_str()) == 0;
     if (!made) {
-        [[maybe_unused]] const int ignored = std::system(("ip netns delete " + space + " 2>/dev/null").c_str());
-        GTEST_SKIP() << "this machine lets the test make no network namespace with a firewall (root, iproute2, nft)";
+        [[maybe_unused]] const int ignored =
+            std::system(("ip netns delete " + space + " 2>/dev/null").c_str());
+        GTEST_SKIP()
+            << "this machine lets the test make no network namespace with a firewall (root, iproute2, nft)";
     }
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const int status = std::system(("ip netns exec " + space + " env QUADVIEW_UDP_DROPPED=1 " + self +
@@ -332,23 +335,28 @@ TEST_F(GstreamerCard, RtspCameraWhoseUdpNeverArrivesShowsOverTcpWithinTenSeconds
 TEST(RtspLogin, AWrongPasswordIsToldApartFromALoginGStreamerCannotAnswer) {
     const std::string wrong = "the camera refused the user name or password";
     EXPECT_EQ(LoginRefusal({"Digest realm=\"cam\", nonce=\"1\", stale=TRUE"}, true), wrong);
-    EXPECT_EQ(LoginRefusal({"Digest realm=\"cam\", algorithm=SHA-256, qop=\"auth\"", "Basic realm=\"cam\""}, true),
-              wrong);
-    EXPECT_EQ(LoginRefusal({"Digest realm=\"cam\", nonce=\"1\", algorithm=SHA-256"}, true),
-              "the camera asks for Digest SHA-256 authentication, which GStreamer's RTSP client cannot answer");
-    EXPECT_EQ(LoginRefusal({"Digest realm=\"cam\", qop=\"auth\", nonce=\"1\""}, true),
-              "the camera asks for Digest with qop authentication, which GStreamer's RTSP client cannot answer");
+    EXPECT_EQ(
+        LoginRefusal({"Digest realm=\"cam\", algorithm=SHA-256, qop=\"auth\"", "Basic realm=\"cam\""}, true),
+        wrong);
+    EXPECT_EQ(
+        LoginRefusal({"Digest realm=\"cam\", nonce=\"1\", algorithm=SHA-256"}, true),
+        "the camera asks for Digest SHA-256 authentication, which GStreamer's RTSP client cannot answer");
+    EXPECT_EQ(
+        LoginRefusal({"Digest realm=\"cam\", qop=\"auth\", nonce=\"1\""}, true),
+        "the camera asks for Digest with qop authentication, which GStreamer's RTSP client cannot answer");
     EXPECT_EQ(LoginRefusal({}, true), wrong) << "a camera that would not say";
     EXPECT_NE(LoginRefusal({"Basic realm=x"}, false).find("wants a user name"), std::string::npos);
 }
 
 TEST(MissingPlugin, WhatIsMissingNamesItsPackageAndOnlyVideoStopsThePicture) {
-    EXPECT_EQ(AdviceForMissing("gstreamer|1.0|quadview|H.265 decoder|decoder-video/x-h265, alignment=au").advice,
-              "install gstreamer1.0-libav");
+    EXPECT_EQ(
+        AdviceForMissing("gstreamer|1.0|quadview|H.265 decoder|decoder-video/x-h265, alignment=au").advice,
+        "install gstreamer1.0-libav");
     EXPECT_EQ(AdviceForMissing("gstreamer|1.0|quadview|RTSP protocol source|urisource-rtsp").advice,
               "install gstreamer1.0-plugins-good");
     EXPECT_TRUE(AdviceForMissing("gstreamer|1.0|quadview|x|decoder-video/x-h265").video);
-    EXPECT_FALSE(AdviceForMissing("gstreamer|1.0|quadview|G.726 decoder|decoder-audio/x-adpcm, layout=g726").video);
+    EXPECT_FALSE(
+        AdviceForMissing("gstreamer|1.0|quadview|G.726 decoder|decoder-audio/x-adpcm, layout=g726").video);
 }
 
 TEST(SourcesFile, LinesCommentsAndMistakesEachTheirWay) {
@@ -384,7 +392,8 @@ TEST(SourcesFile, EverySecretIsMaskedAndTheCredentialsGoApart) {
         {"http://cam/videostream.cgi?user=admin&pwd=s3cret", "http://cam/videostream.cgi?user=admin&pwd=***"},
         {"https://cam/live?API_KEY=abc;Token=def#x", "https://cam/live?API_KEY=***;Token=***#x"},
         {"Camera2 rtsp://admin:pw@cam/a?channel=1", "Camera2 rtsp://***@cam/a?channel=1"},
-        {"could not open \"rtsp://u:p@cam/x?auth=zz\" (401)", "could not open \"rtsp://***@cam/x?auth=***\" (401)"},
+        {"could not open \"rtsp://u:p@cam/x?auth=zz\" (401)",
+         "could not open \"rtsp://***@cam/x?auth=***\" (401)"},
     };
     for (const auto& [text, shown] : cases) {
         EXPECT_EQ(MaskSecrets(text), shown);

@@ -40,53 +40,55 @@ void play(const std::vector<Row>& rows) {
         if (row.show) {
             EXPECT_EQ(step.status, row.status);
         }
-        EXPECT_EQ(step.state.deadline, row.deadline == None ? SourceClock::time_point::max() : origin + row.deadline);
+        EXPECT_EQ(step.state.deadline,
+                  row.deadline == None ? SourceClock::time_point::max() : origin + row.deadline);
         EXPECT_EQ(step.news, row.news);
         state = step.state;
     }
 }
 
+// clang-format off
 TEST(SourceLife, ACameraThatComesGoesAndComesBack) {
     play({
-        // at     event              phase               tear  build  show   status               deadline  news
-        {0ms, Kind::Start, Phase::Connecting, false, true, true, Status::Connecting, 10000ms, false},
-        {2500ms, Kind::Connected, Phase::Connecting, false, false, true, Status::Connected, 10000ms, false},
-        {3000ms, Kind::Timer, Phase::Connecting, false, false, false, {}, 10000ms, false},  // spurious
-        {9000ms, Kind::Frame, Phase::Live, false, false, false, {}, 12000ms, true},       // the grace was long enough
-        {9500ms, Kind::Frame, Phase::Live, false, false, false, {}, 12500ms, false},
-        {9600ms, Kind::Connected, Phase::Live, false, false, false, {}, 12600ms, false},  // still heard from
-        {12600ms, Kind::Timer, Phase::Retrying, true, false, true, Status::NoSignal, 13600ms, true},
-        {12700ms, Kind::Frame, Phase::Retrying, false, false, false, {}, 13600ms, false},  // from the torn-down one
-        {13600ms, Kind::Timer, Phase::Connecting, false, true, false, {}, 23600ms, false},
-        {14000ms, Kind::Error, Phase::Retrying, true, false, true, Status::NoSignal, 16000ms, false},
-        {16000ms, Kind::Timer, Phase::Connecting, false, true, false, {}, 26000ms, false},
-        {16100ms, Kind::EndOfStream, Phase::Retrying, true, false, true, Status::NoSignal, 20100ms, false},
-        {20100ms, Kind::Timer, Phase::Connecting, false, true, false, {}, 30100ms, false},
-        {30100ms, Kind::Timer, Phase::Retrying, true, false, true, Status::NoSignal, 35100ms, false},  // 5 s at most
-        {35100ms, Kind::Timer, Phase::Connecting, false, true, false, {}, 45100ms, false},
-        {36000ms, Kind::Frame, Phase::Live, false, false, false, {}, 39000ms, true},  // back: retries from 1 s again
-        {37000ms, Kind::Error, Phase::Retrying, true, false, true, Status::NoSignal, 38000ms, true},
-        {37500ms, Kind::Stop, Phase::Stopped, true, false, false, {}, None, false},
-        {38000ms, Kind::Timer, Phase::Stopped, false, false, false, {}, None, false},
-        {38100ms, Kind::Frame, Phase::Stopped, false, false, false, {}, None, false},
+        //  at      event              phase              tear   build  show   status              deadline  news
+        {     0ms, Kind::Start,       Phase::Connecting, false, true,  true,  Status::Connecting, 10000ms, false},
+        {  2500ms, Kind::Connected,   Phase::Connecting, false, false, true,  Status::Connected,  10000ms, false},
+        {  3000ms, Kind::Timer,       Phase::Connecting, false, false, false, {},                 10000ms, false},  // spurious
+        {  9000ms, Kind::Frame,       Phase::Live,       false, false, false, {},                 12000ms, true },  // in the grace
+        {  9500ms, Kind::Frame,       Phase::Live,       false, false, false, {},                 12500ms, false},
+        {  9600ms, Kind::Connected,   Phase::Live,       false, false, false, {},                 12600ms, false},  // heard from
+        { 12600ms, Kind::Timer,       Phase::Retrying,   true,  false, true,  Status::NoSignal,   13600ms, true },
+        { 12700ms, Kind::Frame,       Phase::Retrying,   false, false, false, {},                 13600ms, false},  // torn down
+        { 13600ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 23600ms, false},
+        { 14000ms, Kind::Error,       Phase::Retrying,   true,  false, true,  Status::NoSignal,   16000ms, false},
+        { 16000ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 26000ms, false},
+        { 16100ms, Kind::EndOfStream, Phase::Retrying,   true,  false, true,  Status::NoSignal,   20100ms, false},
+        { 20100ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 30100ms, false},
+        { 30100ms, Kind::Timer,       Phase::Retrying,   true,  false, true,  Status::NoSignal,   35100ms, false},  // 5 s at most
+        { 35100ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 45100ms, false},
+        { 36000ms, Kind::Frame,       Phase::Live,       false, false, false, {},                 39000ms, true },  // back: 1 s again
+        { 37000ms, Kind::Error,       Phase::Retrying,   true,  false, true,  Status::NoSignal,   38000ms, true },
+        { 37500ms, Kind::Stop,        Phase::Stopped,    true,  false, false, {},                 None,    false},
+        { 38000ms, Kind::Timer,       Phase::Stopped,    false, false, false, {},                 None,    false},
+        { 38100ms, Kind::Frame,       Phase::Stopped,    false, false, false, {},                 None,    false},
     });
 }
 
 TEST(SourceLife, ACameraThatNeverAnswersAndRestarts) {
     play({
-        {0ms, Kind::Start, Phase::Connecting, false, true, true, Status::Connecting, 10000ms, false},
-        {10000ms, Kind::Timer, Phase::Retrying, true, false, true, Status::Failed, 11000ms, true},
-        {11000ms, Kind::Timer, Phase::Connecting, false, true, false, {}, 21000ms, false},
-        {12000ms, Kind::Error, Phase::Retrying, true, false, true, Status::Failed, 14000ms, false},
-        {12500ms, Kind::Connected, Phase::Retrying, false, false, false, {}, 14000ms, false},
-        // F1 again: from the beginning at once, torn down first.
-        {13000ms, Kind::Start, Phase::Connecting, true, true, true, Status::Connecting, 23000ms, false},
-        {13100ms, Kind::Error, Phase::Retrying, true, false, true, Status::Failed, 14100ms, true},
-        {13200ms, Kind::Close, Phase::Stopped, true, false, false, {}, None, false},
-        {13300ms, Kind::Stop, Phase::Stopped, false, false, false, {}, None, false},
-        {13400ms, Kind::Error, Phase::Stopped, false, false, false, {}, None, false},
+        {     0ms, Kind::Start,       Phase::Connecting, false, true,  true,  Status::Connecting, 10000ms, false},
+        { 10000ms, Kind::Timer,       Phase::Retrying,   true,  false, true,  Status::Failed,     11000ms, true },
+        { 11000ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 21000ms, false},
+        { 12000ms, Kind::Error,       Phase::Retrying,   true,  false, true,  Status::Failed,     14000ms, false},
+        { 12500ms, Kind::Connected,   Phase::Retrying,   false, false, false, {},                 14000ms, false},
+        { 13000ms, Kind::Start,       Phase::Connecting, true,  true,  true,  Status::Connecting, 23000ms, false},  // F1 again
+        { 13100ms, Kind::Error,       Phase::Retrying,   true,  false, true,  Status::Failed,     14100ms, true },
+        { 13200ms, Kind::Close,       Phase::Stopped,    true,  false, false, {},                 None,    false},
+        { 13300ms, Kind::Stop,        Phase::Stopped,    false, false, false, {},                 None,    false},
+        { 13400ms, Kind::Error,       Phase::Stopped,    false, false, false, {},                 None,    false},
     });
 }
+// clang-format on
 
 TEST(Letterbox, PicturesFillTheFrameWithTheirDisplayAspect) {
     EXPECT_EQ(FitInFrame(640, 480), (FrameRect{0, 0, 640, 480}));

@@ -96,7 +96,10 @@ std::uint32_t RtspServer::ClockNow() {
 }
 
 RtspServer::RtspServer(int port, Guarded guarded)
-    : port_(port), guarded_(guarded == Guarded::Yes), context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
+    : port_(port),
+      guarded_(guarded == Guarded::Yes),
+      context_(g_main_context_new()),
+      loop_(g_main_loop_new(context_, FALSE)) {
     gst_init(nullptr, nullptr);
     thread_ = std::thread([this] {
         g_main_context_push_thread_default(context_);
@@ -157,16 +160,18 @@ void RtspServer::mountAll(GstRTSPMountPoints* mounts) {
 }
 
 void RtspServer::guard(GstRTSPMountPoints* mounts) {
-    GstRTSPMediaFactory* const guarded =
-        mount(mounts, "/guarded",
-              "( " + live(640, 480, "smpte") +
-                  "jpegenc ! rtpjpegpay name=pay0 pt=26 audiotestsrc is-live=true ! alawenc ! rtppcmapay name=pay1 )");
+    GstRTSPMediaFactory* const guarded = mount(mounts, "/guarded",
+                                               "( " + live(640, 480, "smpte") +
+                                                   "jpegenc ! rtpjpegpay name=pay0 pt=26 audiotestsrc "
+                                                   "is-live=true ! alawenc ! rtppcmapay name=pay1 )");
     gst_rtsp_media_factory_set_protocols(guarded, GST_RTSP_LOWER_TRANS_TCP);
-    gst_rtsp_media_factory_add_role(guarded, "admin", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
-                                    GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
+    gst_rtsp_media_factory_add_role(guarded, "admin", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN,
+                                    TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE,
+                                    nullptr);
     GstRTSPAuth* const auth = gst_rtsp_auth_new();
     gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_DIGEST);
-    GstRTSPToken* const admin = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "admin", nullptr);
+    GstRTSPToken* const admin =
+        gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "admin", nullptr);
     gst_rtsp_auth_add_digest(auth, "admin", "s3cret", admin);
     gst_rtsp_token_unref(admin);
     gst_rtsp_server_set_auth(server_, auth);
