@@ -27,8 +27,9 @@ using namespace std::chrono_literals;
 constexpr guint64 UdpTimeoutMicroseconds = 2'000'000;
 constexpr guint RtspLatencyMilliseconds = 200;
 constexpr guint HttpTimeoutSeconds = 8;
-// How long a refused login's challenge is waited for (on the camera's own thread).
-constexpr int ChallengeSeconds = 2;
+// How long each step of asking a camera that refused the login for its
+// challenge may take (connect, send, receive; on the camera's own thread).
+constexpr int ChallengeSeconds = 1;
 
 std::string clockTime(std::chrono::system_clock::time_point when) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
@@ -303,6 +304,7 @@ void GstCamera::build() {
     lastFrame_.store(0);
     framePosted_.store(false);
     live_.store(false);
+    bufferingTens_ = -1;
     sink_ = sink;
     builtAt_ = std::chrono::system_clock::now();
     pipeline_ = std::move(pipeline);
@@ -328,12 +330,13 @@ void GstCamera::build() {
 }
 
 void GstCamera::beLive() {
+    if (!pipeline_) {
+        return;
+    }
     // A camera: shown as it comes, never made to wait for the clock or a buffer to fill.
     live_.store(true);
     g_object_set(sink_, "sync", FALSE, nullptr);
-    if (pipeline_) {
-        gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
-    }
+    gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
 }
 
 void GstCamera::tearDown() {
@@ -399,7 +402,11 @@ void GstCamera::handle(GstMessage* message, Clock::time_point now) {
                 gint percent = 0;
                 gst_message_parse_buffering(message, &percent);
                 gst_element_set_state(pipeline_.get(), percent < 100 ? GST_STATE_PAUSED : GST_STATE_PLAYING);
-                feed({SourceEventKind::Connected, "buffering " + std::to_string(percent) + " %"}, now);
+                // Said in tens: a message may come with every buffer.
+                if (percent / 10 != bufferingTens_) {
+                    bufferingTens_ = percent / 10;
+                    feed({SourceEventKind::Connected, "buffering " + std::to_string(percent) + " %"}, now);
+                }
             }
             break;
         case GST_MESSAGE_LATENCY:

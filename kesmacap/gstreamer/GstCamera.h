@@ -108,6 +108,7 @@ class GstCamera {
     // The camera thread's own.
     Pipeline pipeline_;
     GstElement* sink_ = nullptr;  // owned by pipeline_
+    int bufferingTens_ = -1;      // how full the pipeline's buffer was last said to be
     SourceState life_;
     std::chrono::system_clock::time_point builtAt_{};
 
