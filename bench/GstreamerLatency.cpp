@@ -135,8 +135,16 @@ int main(int argc, char** argv) {
     // Camera1 is tiled at the bottom right of Form1, which sits at its designed place.
     const int left = 239 + 725 / 2;
     const int top = 125 + 579 / 2;
+    // The marker, once a time within 10 s of now reads beside it: the library's
+    // own lettering (its "Connecting..." picture) can look like a marker too.
+    const auto plausible = [&](const std::pair<int, int>& at) {
+        const std::optional<std::uint32_t> shown =
+            decode(grab(connection, root, left + at.first, top + at.second, RtspServer::ClockBlocksPerRow * Block,
+                        2 * Block));
+        return shown && std::abs(static_cast<std::int32_t>(RtspServer::ClockNow() - *shown)) < 10000;
+    };
     std::optional<std::pair<int, int>> marker;
-    for (int attempt = 0; attempt < 200 && !marker; ++attempt) {
+    for (int attempt = 0; attempt < 200 && !(marker && plausible(*marker)); ++attempt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         marker = findMarker(grab(connection, root, left, top, 725 / 2, 579 / 2));
     }

@@ -56,6 +56,16 @@ const char* nameOf(GstElement* element) {
     return factory != nullptr ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
 }
 
+bool answersLive(GstElement* pipeline) {
+    GstQuery* const query = gst_query_new_latency();
+    gboolean live = FALSE;
+    if (gst_element_query(pipeline, query)) {
+        gst_query_parse_latency(query, &live, nullptr, nullptr);
+    }
+    gst_query_unref(query);
+    return live != FALSE;
+}
+
 bool seekable(GstElement* pipeline) {
     GstQuery* const query = gst_query_new_seeking(GST_FORMAT_TIME);
     gboolean seekable = FALSE;
@@ -410,7 +420,13 @@ void GstCamera::handle(GstMessage* message, Clock::time_point now) {
             }
             break;
         case GST_MESSAGE_LATENCY:
-            if (pipeline_) {
+        case GST_MESSAGE_ASYNC_DONE:
+            // A source that turns out live once its pads are there (rtspsrc
+            // inside uridecodebin) says so when asked for its latency.
+            if (pipeline_ && !live_.load() && answersLive(pipeline_.get())) {
+                beLive();
+            }
+            if (pipeline_ && GST_MESSAGE_TYPE(message) == GST_MESSAGE_LATENCY) {
                 gst_bin_recalculate_latency(GST_BIN(pipeline_.get()));
             }
             break;

@@ -18,7 +18,7 @@
 
 namespace kesmacap {
 
-// One channel's source: its own pipeline (uridecodebin, video only ->
+// One channel's source: its own pipeline (uridecodebin, uridecodebin3 for HTTP; video only ->
 // videoconvert to I420 -> an appsink that keeps the newest frame, scaled and
 // turned into B, G, R by libyuv on its way into the channel) and its own
 // thread. The thread carries out what SourceLife decides: it feeds it the
