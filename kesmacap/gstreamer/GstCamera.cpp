@@ -56,13 +56,17 @@ const char* nameOf(GstElement* element) {
     return factory != nullptr ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
 }
 
-bool answersLive(GstElement* pipeline) {
+// Whether what feeds the sink is live: the latency query sent upstream from
+// it (the sink's own answer says only whether it syncs).
+bool upstreamIsLive(GstElement* sink) {
+    GstPad* const pad = gst_element_get_static_pad(sink, "sink");
     GstQuery* const query = gst_query_new_latency();
     gboolean live = FALSE;
-    if (gst_element_query(pipeline, query)) {
+    if (gst_pad_peer_query(pad, query)) {
         gst_query_parse_latency(query, &live, nullptr, nullptr);
     }
     gst_query_unref(query);
+    gst_object_unref(pad);
     return live != FALSE;
 }
 
@@ -421,9 +425,9 @@ void GstCamera::handle(GstMessage* message, Clock::time_point now) {
             break;
         case GST_MESSAGE_LATENCY:
         case GST_MESSAGE_ASYNC_DONE:
-            // A source that turns out live once its pads are there (rtspsrc
-            // inside uridecodebin) says so when asked for its latency.
-            if (pipeline_ && !live_.load() && answersLive(pipeline_.get())) {
+            // rtspsrc inside uridecodebin answers NO_PREROLL to its own state
+            // change, not to the pipeline's: upstream's latency says it is live.
+            if (pipeline_ && !live_.load() && upstreamIsLive(sink_)) {
                 beLive();
             }
             if (pipeline_ && GST_MESSAGE_TYPE(message) == GST_MESSAGE_LATENCY) {
