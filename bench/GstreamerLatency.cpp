@@ -144,9 +144,12 @@ int main(int argc, char** argv) {
         return shown && std::abs(static_cast<std::int32_t>(RtspServer::ClockNow() - *shown)) < 10000;
     };
     std::optional<std::pair<int, int>> marker;
-    for (int attempt = 0; attempt < 200 && !(marker && plausible(*marker)); ++attempt) {
+    for (int attempt = 0; attempt < 200 && !marker; ++attempt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        marker = findMarker(grab(connection, root, left, top, 725 / 2, 579 / 2));
+        if (const auto found = findMarker(grab(connection, root, left, top, 725 / 2, 579 / 2));
+            found && plausible(*found)) {
+            marker = found;
+        }
     }
     if (!marker) {
         std::fprintf(stderr, "Camera1's clock never showed\n");
