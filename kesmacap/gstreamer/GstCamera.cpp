@@ -455,7 +455,7 @@ std::string GstCamera::errorText(GstMessage* message) const {
             "the camera's HTTPS certificate is not trusted (self-signed? see quadview-sources(5)): " + text;
     }
     g_clear_error(&error);
-    return MaskSecrets(without(without(text, source_.password), source_.user));
+    return MaskSecrets(without(text, source_.password));
 }
 
 void GstCamera::showStatus(const SourceStep& step, Clock::time_point now) {
