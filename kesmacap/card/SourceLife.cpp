@@ -1,6 +1,7 @@
 #include "kesmacap/card/SourceLife.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace kesmacap {
 
@@ -26,7 +27,38 @@ SourceStep lost(SourceStep step, std::string reason, SourceClock::time_point now
     return step;
 }
 
+std::string clockTime(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
 }  // namespace
+
+std::string SourceLife::describe(const SourceStep& step, SourceClock::time_point now) {
+    // Most systems' messages end with a full stop; the picture adds its own.
+    const std::string_view why(
+        step.reason.data(), step.reason.size() - (!step.reason.empty() && step.reason.back() == '.' ? 1 : 0));
+    switch (step.status) {
+        case SourceStatus::Connecting:
+            return "Connecting...";
+        case SourceStatus::Connected:
+            return "Connected (" + std::string(why) + "), waiting for the first picture";
+        case SourceStatus::Failed:
+            return "Cannot play at " + clockTime(std::chrono::system_clock::now()) + ": " + std::string(why) +
+                   ". Trying again.";
+        case SourceStatus::NoSignal: {
+            const auto since =
+                std::chrono::system_clock::now() -
+                std::chrono::duration_cast<std::chrono::system_clock::duration>(now - step.state.lastFrame);
+            return "No signal since " + clockTime(since) + ": " + std::string(why) + ". Trying again.";
+        }
+    }
+    return step.reason;
+}
 
 SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& event,
                                SourceClock::time_point now) {
@@ -66,6 +98,9 @@ SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& even
             } else if (state.phase == SourcePhase::Live) {
                 // Heard from (a stream filling its buffer): not silent.
                 step.state.deadline = std::max(state.deadline, now + Silence);
+            } else if (state.phase == SourcePhase::Retrying) {
+                // Back of its own accord (a signal, a device plugged in again): no need to wait.
+                return built(step, now);
             }
             return step;
         case SourceEventKind::Error:

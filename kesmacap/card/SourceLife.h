@@ -26,7 +26,7 @@ enum class SourceEventKind : std::uint8_t {
     Frame,        // a picture came, at the time given
     Error,        // the source failed; reason says why
     EndOfStream,  // the source said it has nothing more
-    Connected,    // the source answered or is still heard from; reason says what it sends
+    Connected,    // the source answered, is still heard from, or is back; reason says what it sends
     Timer,        // the deadline of the state has come (or a spurious wake-up)
 };
 
@@ -78,6 +78,8 @@ struct SourceLife {
 
     static SourceStep advance(const SourceState& state, const SourceEvent& event,
                               SourceClock::time_point now);
+    // The status picture's line for a step that shows one, with the time of day.
+    static std::string describe(const SourceStep& step, SourceClock::time_point now);
 };
 
 }  // namespace kesmacap

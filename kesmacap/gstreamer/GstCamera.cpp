@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "kesmacap/gstreamer/MissingPlugin.h"
 #include "kesmacap/gstreamer/RtspLogin.h"
@@ -30,15 +29,6 @@ constexpr guint HttpTimeoutSeconds = 8;
 // How long each step of asking a camera that refused the login for its
 // challenge may take (connect, send, receive; on the camera's own thread).
 constexpr int ChallengeSeconds = 1;
-
-std::string clockTime(std::chrono::system_clock::time_point when) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return text;
-}
 
 // Replaces every occurrence of `secret` in text.
 std::string without(std::string text, const std::string& secret) {
@@ -459,33 +449,9 @@ std::string GstCamera::errorText(GstMessage* message) const {
 }
 
 void GstCamera::showStatus(const SourceStep& step, Clock::time_point now) {
-    // GStreamer's messages end with a full stop; the picture adds its own.
-    const std::string_view why(
-        step.reason.data(), step.reason.size() - (!step.reason.empty() && step.reason.back() == '.' ? 1 : 0));
-    std::string reason;
-    switch (step.status) {
-        case SourceStatus::Connecting:
-            reason = "Connecting...";
-            break;
-        case SourceStatus::Connected:
-            reason = "Connected (" + std::string(why) + "), waiting for the first picture";
-            break;
-        case SourceStatus::Failed:
-            reason = step.reason;
-            if (!cannotPlay_.empty()) {
-                break;
-            }
-            reason = "Cannot play at " + clockTime(std::chrono::system_clock::now()) + ": " +
-                     std::string(why) + ". Trying again.";
-            break;
-        case SourceStatus::NoSignal: {
-            const auto since =
-                std::chrono::system_clock::now() -
-                std::chrono::duration_cast<std::chrono::system_clock::duration>(now - life_.lastFrame);
-            reason = "No signal since " + clockTime(since) + ": " + std::string(why) + ". Trying again.";
-            break;
-        }
-    }
+    const std::string reason = step.status == SourceStatus::Failed && !cannotPlay_.empty()
+                                   ? step.reason
+                                   : SourceLife::describe(step, now);
     const std::lock_guard lock(producer_);
     DrawStatusPicture(channel_.backBuffer(), index_, reason,
                       source_.shown.empty() ? "no source" : source_.shown);

@@ -14,7 +14,7 @@
 #include "kesmacap/card/Channel.h"
 #include "kesmacap/card/Letterbox.h"
 #include "kesmacap/card/SourceLife.h"
-#include "kesmacap/gstreamer/SourcesFile.h"
+#include "kesmacap/sources/SourcesFile.h"
 
 namespace kesmacap {
 

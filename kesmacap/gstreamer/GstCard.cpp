@@ -14,7 +14,7 @@ Card& TheCard() {
             std::fprintf(stderr, "quadview gstreamer: GStreamer cannot start: %s\n", why.c_str());
             return std::make_unique<GstSource>(channels, Sources{}, why);
         }
-        return std::make_unique<GstSource>(channels, LoadSources());
+        return std::make_unique<GstSource>(channels, LoadSources("gstreamer"));
     });
     return card;
 }

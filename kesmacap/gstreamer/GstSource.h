@@ -5,7 +5,7 @@
 
 #include "kesmacap/card/Card.h"
 #include "kesmacap/gstreamer/GstCamera.h"
-#include "kesmacap/gstreamer/SourcesFile.h"
+#include "kesmacap/sources/SourcesFile.h"
 
 namespace kesmacap {
 

@@ -7,12 +7,15 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <system_error>
 
 namespace kesmacap {
 
 namespace {
 
 constexpr v4l2_buf_type CaptureType = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+// No driver has more inputs or formats than this; a broken one that never says "no more" ends here.
+constexpr std::uint32_t MostEntries = 256;
 
 // A request about one of the device's memory-mapped capture buffers.
 v4l2_buffer mappedBuffer(std::uint32_t index = 0) {
@@ -28,51 +31,257 @@ std::uint32_t deviceCaps(const v4l2_capability& capability) {
                                                                  : capability.capabilities;
 }
 
+std::string nameOf(const v4l2_input& input) {
+    return std::string(reinterpret_cast<const char*>(input.name),
+                       strnlen(reinterpret_cast<const char*>(input.name), sizeof input.name));
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 }  // namespace
 
-std::int32_t V4l2Device::open(const std::string& path) {
+std::string ErrorText(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
+DeviceProblem V4l2Device::open(const std::string& path) {
     close();
     const int fd = system_.open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return errno;
+        const int error = errno;
+        return {error == ENOENT ? "the device is not there (unplugged?)"
+                                : "cannot open: " + ErrorText(error)};
     }
-    const auto fail = [&](std::int32_t error) {
-        system_.close(fd);
-        return error;
-    };
     v4l2_capability capability{};
     if (system_.ioctl(fd, VIDIOC_QUERYCAP, &capability) != 0) {
-        return fail(errno);
+        const int error = errno;
+        system_.close(fd);
+        return {"not a video device: " + ErrorText(error), true};
     }
     if ((deviceCaps(capability) & V4L2_CAP_VIDEO_CAPTURE) == 0 ||
         (deviceCaps(capability) & V4L2_CAP_STREAMING) == 0) {
-        return fail(ENODEV);
+        system_.close(fd);
+        return {"not a video capture node", true};
     }
+    path_ = path;
+    fd_ = fd;
+    negotiated_ = std::nullopt;
+    return {};
+}
+
+void V4l2Device::close() {
+    if (fd_ < 0) {
+        return;
+    }
+    stopStreaming();
+    releaseBuffers();
+    system_.close(fd_);
+    fd_ = -1;
+}
+
+int V4l2Device::setReleasing(unsigned long request, void* argument) {
+    if (system_.ioctl(fd_, request, argument) == 0) {
+        return 0;
+    }
+    if (errno != EBUSY || buffers_.empty()) {
+        return errno;
+    }
+    releaseBuffers();
+    return system_.ioctl(fd_, request, argument) == 0 ? 0 : errno;
+}
+
+DeviceProblem V4l2Device::configure(const V4l2Settings& settings) {
+    if (fd_ < 0) {
+        return {"not open"};
+    }
+    stopStreaming();
+    if (DeviceProblem problem = selectInput(settings)) {
+        return problem;
+    }
+    v4l2_input input{};
+    input.index = input_;
+    const bool described = system_.ioctl(fd_, VIDIOC_ENUMINPUT, &input) == 0;
+    // Each input's own source changes: the one shown now is the one that matters.
+    v4l2_event_subscription subscription{};
+    subscription.type = V4L2_EVENT_SOURCE_CHANGE;
+    subscription.id = input_;
+    system_.ioctl(fd_, VIDIOC_SUBSCRIBE_EVENT, &subscription);  // drivers without events: status alone
+
+    fourByThree_ = false;
+    // Inputs of one kind and standard share a format, so switching between them keeps the buffers.
+    Negotiated wanted{input_, 0, 0, 0};
+    if (described && (input.capabilities & V4L2_IN_CAP_STD) != 0) {
+        if (DeviceProblem problem = selectStandard(settings, input)) {
+            return problem;
+        }
+        system_.ioctl(fd_, VIDIOC_G_STD, &wanted.standard);
+        wanted.input = StandardInputs;
+        fourByThree_ = true;
+    } else if (described && (input.capabilities & V4L2_IN_CAP_DV_TIMINGS) != 0) {
+        if (DeviceProblem problem = selectTimings()) {
+            return problem;
+        }
+        v4l2_dv_timings timings{};
+        if (system_.ioctl(fd_, VIDIOC_G_DV_TIMINGS, &timings) == 0) {
+            wanted.width = timings.bt.width;
+            wanted.height = timings.bt.height;
+        }
+        wanted.input = TimingsInputs;
+    }
+    // The format follows the input and its standard or timings; asked again
+    // only when they changed, or when the driver changed it with them.
+    v4l2_format now{};
+    now.type = CaptureType;
+    if (negotiated_ == wanted && system_.ioctl(fd_, VIDIOC_G_FMT, &now) == 0 &&
+        now.fmt.pix.width == format_.width && now.fmt.pix.height == format_.height) {
+        return {};
+    }
+    negotiated_ = std::nullopt;
+    releaseBuffers();
+    if (DeviceProblem problem = negotiateFormat()) {
+        return problem;
+    }
+    negotiated_ = wanted;
+    return {};
+}
+
+DeviceProblem V4l2Device::selectInput(const V4l2Settings& settings) {
+    int current = 0;
+    const bool selectable = system_.ioctl(fd_, VIDIOC_G_INPUT, &current) == 0;
+    std::optional<std::uint32_t> wanted = settings.input;
+    std::string names;
+    if (wanted || !settings.inputName.empty()) {
+        std::optional<std::uint32_t> found;
+        for (std::uint32_t index = 0; index < MostEntries; ++index) {
+            v4l2_input input{};
+            input.index = index;
+            if (system_.ioctl(fd_, VIDIOC_ENUMINPUT, &input) != 0) {
+                break;
+            }
+            names += (names.empty() ? "" : ", ") + std::to_string(index) + " " + nameOf(input);
+            if ((wanted && *wanted == index) ||
+                (!settings.inputName.empty() && sameName(nameOf(input), settings.inputName))) {
+                found = index;
+            }
+        }
+        if (!found) {
+            const std::string asked = wanted ? std::to_string(*wanted) : "\"" + settings.inputName + "\"";
+            return {"no input " + asked + " (inputs: " + (names.empty() ? "none listed" : names) + ")", true};
+        }
+        wanted = found;
+    }
+    input_ = wanted.value_or(selectable ? static_cast<std::uint32_t>(current) : 0);
+    if (selectable && static_cast<int>(input_) != current) {
+        int index = static_cast<int>(input_);
+        if (const int error = setReleasing(VIDIOC_S_INPUT, &index); error != 0) {
+            return {"cannot select input " + std::to_string(input_) + ": " + ErrorText(error)};
+        }
+    }
+    return {};
+}
+
+DeviceProblem V4l2Device::selectStandard(const V4l2Settings& settings, const v4l2_input& input) {
+    v4l2_std_id current = 0;
+    system_.ioctl(fd_, VIDIOC_G_STD, &current);
+    v4l2_std_id wanted = 0;
+    if (settings.standard) {
+        wanted = input.std != 0 ? *settings.standard & input.std : *settings.standard;
+        if (wanted == 0) {
+            return {"input " + std::to_string(input_) + " does not take " + settings.standardName, true};
+        }
+    } else {
+        // auto: what the input detects; a driver that cannot tell (or no signal) keeps its own.
+        v4l2_std_id detected = 0;
+        if (system_.ioctl(fd_, VIDIOC_QUERYSTD, &detected) != 0 || detected == 0) {
+            return {};
+        }
+        wanted = input.std != 0 && (detected & input.std) != 0 ? detected & input.std : detected;
+    }
+    if (current != 0 && (current & ~wanted) == 0) {
+        return {};  // already one of those wanted
+    }
+    if (const int error = setReleasing(VIDIOC_S_STD, &wanted); error != 0) {
+        return {"cannot set the standard " + settings.standardName + ": " + ErrorText(error)};
+    }
+    return {};
+}
+
+DeviceProblem V4l2Device::selectTimings() {
+    v4l2_dv_timings found{};
+    if (system_.ioctl(fd_, VIDIOC_QUERY_DV_TIMINGS, &found) != 0) {
+        switch (errno) {
+            case ENOLINK:
+                return {"No signal on input " + std::to_string(input_), false, true};
+            case ENOLCK:
+                return {"The signal on input " + std::to_string(input_) + " is unstable (no lock)", false,
+                        true};
+            case ERANGE:
+                return {"The signal on input " + std::to_string(input_) + " is out of the receiver's range",
+                        false, true};
+            default:
+                return {};  // cannot tell: the timings the driver has
+        }
+    }
+    v4l2_dv_timings current{};
+    if (system_.ioctl(fd_, VIDIOC_G_DV_TIMINGS, &current) == 0 && current.type == found.type &&
+        current.bt.width == found.bt.width && current.bt.height == found.bt.height &&
+        current.bt.interlaced == found.bt.interlaced && current.bt.pixelclock == found.bt.pixelclock) {
+        return {};
+    }
+    if (const int error = setReleasing(VIDIOC_S_DV_TIMINGS, &found); error != 0) {
+        return {"cannot take the new timings " + std::to_string(found.bt.width) + " x " +
+                std::to_string(found.bt.height) + ": " + ErrorText(error)};
+    }
+    return {};
+}
+
+std::string V4l2Device::formatsOffered() const {
+    std::string formats;
+    for (std::uint32_t index = 0; index < MostEntries; ++index) {
+        v4l2_fmtdesc description{};
+        description.index = index;
+        description.type = CaptureType;
+        if (system_.ioctl(fd_, VIDIOC_ENUM_FMT, &description) != 0) {
+            break;
+        }
+        const char* const text = reinterpret_cast<const char*>(description.description);
+        formats +=
+            (formats.empty() ? "" : ", ") + std::string(text, strnlen(text, sizeof description.description));
+    }
+    return formats.empty() ? "no format it names" : formats;
+}
+
+DeviceProblem V4l2Device::negotiateFormat() {
     v4l2_format format{};
     format.type = CaptureType;
     format.fmt.pix.width = MaxWidth;
     format.fmt.pix.height = MaxHeight;
     format.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
     format.fmt.pix.field = V4L2_FIELD_ANY;
-    if (system_.ioctl(fd, VIDIOC_S_FMT, &format) != 0) {
-        return fail(errno);
+    if (system_.ioctl(fd_, VIDIOC_S_FMT, &format) != 0 || format.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24) {
+        // libv4l2 converts what cameras send; what it cannot (H.264, MPEG-4 ...) is an encoder's.
+        return {
+            "delivers only " + formatsOffered() +
+                ", which this library cannot show; the GStreamer library decodes it (v4l2:// in its sources)",
+            true};
     }
-    // The driver may settle on another size; a format other than BGR24 means
-    // no conversion exists for this device.
     const std::size_t packedLine = static_cast<std::size_t>(format.fmt.pix.width) * BytesPerPixel;
-    const std::size_t bytesPerLine =
-        format.fmt.pix.bytesperline != 0 ? format.fmt.pix.bytesperline : packedLine;
-    if (format.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24 || format.fmt.pix.width == 0 ||
-        format.fmt.pix.height == 0 || bytesPerLine < packedLine) {
-        return fail(EINVAL);
+    if (format.fmt.pix.bytesperline == 0) {
+        format.fmt.pix.bytesperline = static_cast<std::uint32_t>(packedLine);
     }
-    fd_ = fd;
-    lost_ = 0;
-    width_ = static_cast<int>(format.fmt.pix.width);
-    height_ = static_cast<int>(format.fmt.pix.height);
-    bytesPerLine_ = bytesPerLine;
-    setFastestFrameRate(format.fmt.pix);
-    return 0;
+    if (format.fmt.pix.width == 0 || format.fmt.pix.height == 0 || format.fmt.pix.bytesperline < packedLine) {
+        return {"the driver settled on a format it cannot hold (" + std::to_string(format.fmt.pix.width) +
+                    " x " + std::to_string(format.fmt.pix.height) + ")",
+                true};
+    }
+    format_ = format.fmt.pix;
+    setFastestFrameRate(format_);
+    return {};
 }
 
 // Devices keep whatever rate they had unless they offer rate control; a
@@ -88,8 +297,7 @@ void V4l2Device::setFastestFrameRate(const v4l2_pix_format& format) const {
         return std::uint64_t{a.numerator} * b.denominator < std::uint64_t{b.numerator} * a.denominator;
     };
     std::optional<v4l2_fract> fastest;
-    constexpr std::uint32_t MostIntervals = 256;
-    for (std::uint32_t index = 0; index < MostIntervals; ++index) {
+    for (std::uint32_t index = 0; index < MostEntries; ++index) {
         v4l2_frmivalenum interval{};
         interval.index = index;
         interval.pixel_format = format.pixelformat;
@@ -116,80 +324,98 @@ void V4l2Device::setFastestFrameRate(const v4l2_pix_format& format) const {
     }
 }
 
-void V4l2Device::close() {
-    if (fd_ < 0) {
-        return;
-    }
-    stopStreaming();
-    releaseBuffers();
-    system_.close(fd_);
-    fd_ = -1;
+std::string V4l2Device::signalProblem() const {
+    return signalProblem(input_);
 }
 
-std::int32_t V4l2Device::startStreaming() {
-    if (fd_ < 0) {
-        return EBADF;
+std::string V4l2Device::signalProblem(std::uint32_t index) const {
+    v4l2_input input{};
+    input.index = index;
+    if (fd_ < 0 || system_.ioctl(fd_, VIDIOC_ENUMINPUT, &input) != 0) {
+        return {};
     }
-    if (lost_ != 0) {
-        return lost_;
+    struct Flag {
+        std::uint32_t bit;
+        const char* words;
+    };
+    static constexpr Flag Flags[] = {
+        {V4L2_IN_ST_NO_POWER, "No power"},
+        {V4L2_IN_ST_NO_SIGNAL, "No signal"},
+        {V4L2_IN_ST_NO_H_LOCK, "No lock"},
+        {V4L2_IN_ST_NO_V_LOCK, "No vertical lock"},
+        {V4L2_IN_ST_NO_STD_LOCK, "No standard lock"},
+        {V4L2_IN_ST_NO_SYNC, "No sync"},
+        {V4L2_IN_ST_NO_EQU, "No equaliser lock"},
+        {V4L2_IN_ST_NO_CARRIER, "No carrier"},
+    };
+    for (const Flag& flag : Flags) {
+        if ((input.status & flag.bit) != 0) {
+            return std::string(flag.words) + " on input " + std::to_string(index) + " (" + nameOf(input) +
+                   ")";
+        }
+    }
+    return {};
+}
+
+DeviceProblem V4l2Device::startStreaming() {
+    if (fd_ < 0) {
+        return {"not open"};
     }
     if (streaming_) {
-        return 0;
+        return {};
     }
     if (buffers_.empty()) {
-        if (const std::int32_t error = requestBuffers(); error != 0) {
-            return error;
+        if (DeviceProblem problem = requestBuffers()) {
+            return problem;
         }
     }
     // Every buffer is the application's after a stop (STREAMOFF hands queued ones back).
+    v4l2_buf_type type = CaptureType;
     for (std::uint32_t index = 0; index < buffers_.size(); ++index) {
         v4l2_buffer buffer = mappedBuffer(index);
         if (system_.ioctl(fd_, VIDIOC_QBUF, &buffer) != 0) {
-            const std::int32_t error = errno;
-            v4l2_buf_type type = CaptureType;
+            const int error = errno;
             system_.ioctl(fd_, VIDIOC_STREAMOFF, &type);  // takes back those already queued
-            return error;
+            return {"cannot queue buffers: " + ErrorText(error)};
         }
     }
-    v4l2_buf_type type = CaptureType;
     if (system_.ioctl(fd_, VIDIOC_STREAMON, &type) != 0) {
-        const std::int32_t error = errno;
+        const int error = errno;
         system_.ioctl(fd_, VIDIOC_STREAMOFF, &type);
-        return error;
+        return {"cannot start streaming: " + ErrorText(error)};
     }
     streaming_ = true;
-    ++session_;
-    return 0;
+    return {};
 }
 
-std::int32_t V4l2Device::requestBuffers() {
+DeviceProblem V4l2Device::requestBuffers() {
     v4l2_requestbuffers request{};
     request.count = BufferCount;
     request.type = CaptureType;
     request.memory = V4L2_MEMORY_MMAP;
     if (system_.ioctl(fd_, VIDIOC_REQBUFS, &request) != 0) {
-        return errno;
+        return {"cannot get buffers: " + ErrorText(errno)};
     }
     if (request.count == 0) {
-        return ENOMEM;
+        return {"the driver gave no buffers"};
     }
     for (unsigned index = 0; index < request.count; ++index) {
         v4l2_buffer buffer = mappedBuffer(index);
         if (system_.ioctl(fd_, VIDIOC_QUERYBUF, &buffer) != 0) {
-            const std::int32_t error = errno;
+            const int error = errno;
             releaseBuffers();
-            return error;
+            return {"cannot get buffers: " + ErrorText(error)};
         }
         void* const address =
             system_.mmap(buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, buffer.m.offset);
         if (address == MAP_FAILED) {
-            const std::int32_t error = errno;
+            const int error = errno;
             releaseBuffers();
-            return error;
+            return {"cannot map buffers: " + ErrorText(error)};
         }
         buffers_.push_back({address, buffer.length});
     }
-    return 0;
+    return {};
 }
 
 void V4l2Device::stopStreaming() {
@@ -201,14 +427,11 @@ void V4l2Device::stopStreaming() {
     streaming_ = false;
 }
 
-void V4l2Device::markLost(int failure) {
-    stopStreaming();
-    lost_ = failure;
-}
-
-// Only with nothing watching the descriptor any more, or about to close it.
+// Streaming must be off. A queue without buffers is never polled for frames:
+// the kernel's buffer layer would start its read() emulation, which holds the
+// queue until the close.
 void V4l2Device::releaseBuffers() {
-    if (fd_ < 0) {
+    if (fd_ < 0 || buffers_.empty()) {
         return;
     }
     for (const Mapping& mapping : buffers_) {
@@ -222,31 +445,36 @@ void V4l2Device::releaseBuffers() {
     system_.ioctl(fd_, VIDIOC_REQBUFS, &release);
 }
 
-void V4l2Device::copyFrame(Channel& channel, const Mapping& buffer, std::size_t bytesUsed) const {
-    // Never more than the card's size: a larger frame is clipped at its right and bottom.
-    const int columns = std::min(width_, MaxWidth);
-    const int rows = std::min(height_, MaxHeight);
-    const std::size_t rowBytes = static_cast<std::size_t>(columns) * BytesPerPixel;
-    const std::size_t available = bytesUsed != 0 ? std::min(bytesUsed, buffer.length) : buffer.length;
-    if (rows <= 0 || bytesPerLine_ * static_cast<std::size_t>(rows - 1) + rowBytes > available) {
-        return;  // a short buffer: drop it rather than read past it
+bool V4l2Device::takeSourceChanges() {
+    bool changed = false;
+    for (std::uint32_t taken = 0; taken < MostEntries; ++taken) {
+        v4l2_event event{};
+        if (system_.ioctl(fd_, VIDIOC_DQEVENT, &event) != 0) {
+            break;
+        }
+        changed = changed || event.type == V4L2_EVENT_SOURCE_CHANGE;
     }
-    std::uint8_t* const destination = channel.backBuffer();
-    const auto* const source = static_cast<const std::uint8_t*>(buffer.address);
-    for (int row = 0; row < rows; ++row) {
-        std::memcpy(destination + rowBytes * row, source + bytesPerLine_ * row, rowBytes);
-    }
-    channel.publish(columns, rows);
+    return changed;
 }
 
-int V4l2Device::takeFrame(Channel& channel) {
+int V4l2Device::takeFrame(const std::function<void(const CapturedFrame&)>& use) {
     v4l2_buffer buffer = mappedBuffer();
     if (system_.ioctl(fd_, VIDIOC_DQBUF, &buffer) != 0) {
         // EAGAIN: a spurious readiness. Anything else: the device is gone or broken.
         return errno == EAGAIN || errno == EINTR ? 0 : errno;
     }
     if (buffer.index < buffers_.size() && (buffer.flags & V4L2_BUF_FLAG_ERROR) == 0) {
-        copyFrame(channel, buffers_[buffer.index], buffer.bytesused);
+        const Mapping& mapping = buffers_[buffer.index];
+        CapturedFrame frame;
+        frame.pixels = static_cast<const std::uint8_t*>(mapping.address);
+        frame.bytes =
+            buffer.bytesused != 0 ? std::min<std::size_t>(buffer.bytesused, mapping.length) : mapping.length;
+        frame.width = static_cast<int>(format_.width);
+        frame.height = static_cast<int>(format_.height);
+        frame.bytesPerLine = format_.bytesperline;
+        frame.field = buffer.field != V4L2_FIELD_ANY ? buffer.field : format_.field;
+        frame.fourByThree = fourByThree_;
+        use(frame);
     }
     return system_.ioctl(fd_, VIDIOC_QBUF, &buffer) == 0 ? 0 : errno;
 }

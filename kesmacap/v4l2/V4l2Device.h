@@ -3,19 +3,32 @@
 #include <linux/videodev2.h>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "kesmacap/card/Channel.h"
+#include "kesmacap/pictures/Picture.h"
+#include "kesmacap/v4l2/FramePlacer.h"
+#include "kesmacap/v4l2/V4l2Settings.h"
 #include "kesmacap/v4l2/V4l2System.h"
 
 namespace kesmacap {
 
-// One channel's capture node: BGR24 negotiated at 640 x 480 (or what the
-// driver settles on) and its fastest frame rate at open, memory-mapped
-// buffers requested at the first start and kept until the close, streaming
-// on and off, and one frame at a time into the channel. Not thread-safe: its
-// owner calls it under one lock.
+// Why a device cannot capture as asked, in words for the status picture;
+// lasting when trying again cannot help (no such input, only H.264 ...).
+struct DeviceProblem {
+    std::string reason;
+    bool lasting = false;
+    bool signal = false;  // the input has no usable signal: worth watching for its return
+    explicit operator bool() const { return !reason.empty(); }
+};
+
+// One capture node: its input, standard or DV timings and BGR24 format set
+// as a window's settings ask (640 x 480 asked, what the driver settles on
+// taken), its fastest frame rate, memory-mapped buffers requested at the
+// first start and kept while the format stays, streaming on and off, and one
+// frame at a time. Used by one thread.
 class V4l2Device {
   public:
     static constexpr unsigned BufferCount = 4;
@@ -25,29 +38,33 @@ class V4l2Device {
     V4l2Device(const V4l2Device&) = delete;
     V4l2Device& operator=(const V4l2Device&) = delete;
 
-    // 0, or the errno of the first refusal (ENODEV: not a streaming capture
-    // node; EINVAL: no BGR24 conversion).
-    std::int32_t open(const std::string& path);
-    // Stops streaming, releases the buffers and closes. Only once nothing
-    // waits on the descriptor any more.
+    // Opens a streaming capture node and subscribes to its source changes.
+    DeviceProblem open(const std::string& path);
+    // Stops streaming, releases the buffers and closes.
     void close();
     bool isOpen() const { return fd_ >= 0; }
     int descriptor() const { return fd_; }
 
-    // 0 or an errno; a device lost while streaming answers its loss until closed.
-    std::int32_t startStreaming();
+    // Selects the input and its standard (or DV timings) and negotiates the
+    // format; streaming must be off. Buffers are released where a change needs it.
+    DeviceProblem configure(const V4l2Settings& settings);
+    // What the current input's status says is wrong ("no signal" ...), or nothing.
+    std::string signalProblem() const;
+    // The same for any input by index, for one not selected now; empty when unknown.
+    std::string signalProblem(std::uint32_t input) const;
+    // The input configure selected.
+    std::uint32_t input() const { return input_; }
+
+    DeviceProblem startStreaming();
     void stopStreaming();
     bool isStreaming() const { return streaming_; }
-    // Counts streaming sessions: a descriptor number can come back for
-    // another device, so a wait result is only taken for its own session.
-    unsigned session() const { return session_; }
 
-    // Takes one ready frame into channel (one dequeue per readiness: libv4l2
-    // logs every dequeue that finds nothing); 0, or the errno when the device failed.
-    int takeFrame(Channel& channel);
-    // Unplugged or broken while streaming: streaming stops, and starting again
-    // answers failure until the close.
-    void markLost(int failure);
+    // Takes the source-change events queued; whether any said the picture's
+    // size or signal changed.
+    bool takeSourceChanges();
+    // Dequeues one ready frame, hands it to `use` unless the driver marked it
+    // broken, and queues the buffer again; 0, or the errno when the device failed.
+    int takeFrame(const std::function<void(const CapturedFrame&)>& use);
 
   private:
     struct Mapping {
@@ -55,20 +72,40 @@ class V4l2Device {
         std::size_t length = 0;
     };
 
+    DeviceProblem selectInput(const V4l2Settings& settings);
+    DeviceProblem selectStandard(const V4l2Settings& settings, const v4l2_input& input);
+    DeviceProblem selectTimings();
+    DeviceProblem negotiateFormat();
+    // Runs a setting that drivers refuse while buffers exist: again, without them, when refused.
+    int setReleasing(unsigned long request, void* argument);
+    std::string formatsOffered() const;
     void setFastestFrameRate(const v4l2_pix_format& format) const;
-    std::int32_t requestBuffers();
+    DeviceProblem requestBuffers();
     void releaseBuffers();
-    void copyFrame(Channel& channel, const Mapping& buffer, std::size_t bytesUsed) const;
+
+    // What the format was negotiated for: it is asked again when any of it changes.
+    static constexpr std::uint32_t StandardInputs = 0xffff'0000;  // any analogue input
+    static constexpr std::uint32_t TimingsInputs = 0xffff'0001;   // any DV input
+    struct Negotiated {
+        std::uint32_t input = 0;  // a camera input's index, or one of the kinds above
+        v4l2_std_id standard = 0;
+        std::uint32_t width = 0;  // of the DV timings
+        std::uint32_t height = 0;
+        bool operator==(const Negotiated&) const = default;
+    };
 
     V4l2System& system_;
+    std::string path_;
     int fd_ = -1;
-    int width_ = 0;
-    int height_ = 0;
-    std::size_t bytesPerLine_ = 0;
+    std::optional<Negotiated> negotiated_;
+    std::uint32_t input_ = 0;
+    v4l2_pix_format format_{};
+    bool fourByThree_ = false;
     std::vector<Mapping> buffers_;
     bool streaming_ = false;
-    int lost_ = 0;  // the errno of a failure while streaming: ENODEV when unplugged
-    unsigned session_ = 0;
 };
+
+// Words for an errno, as strerror gives them.
+std::string ErrorText(int error);
 
 }  // namespace kesmacap

@@ -51,18 +51,31 @@ long nodeNumber(const std::string& path) {
     return number.empty() ? -1 : std::stol(number);
 }
 
+// A capture node that delivers B, G, R (through libv4l2's conversion, which
+// decodes what cameras send but no encoder's H.264 or MPEG-4).
 bool capturesVideo(V4l2System& system, const std::string& path) {
     const int fd = system.open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     v4l2_capability capability{};
-    const bool capture = system.ioctl(fd, VIDIOC_QUERYCAP, &capability) == 0 &&
-                         ((capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps
-                                                                                : capability.capabilities) &
-                             V4L2_CAP_VIDEO_CAPTURE;
+    bool capture = system.ioctl(fd, VIDIOC_QUERYCAP, &capability) == 0 &&
+                   ((capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps
+                                                                          : capability.capabilities) &
+                       V4L2_CAP_VIDEO_CAPTURE;
+    bool bgr = false;
+    constexpr std::uint32_t MostFormats = 256;
+    for (std::uint32_t index = 0; capture && !bgr && index < MostFormats; ++index) {
+        v4l2_fmtdesc format{};
+        format.index = index;
+        format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (system.ioctl(fd, VIDIOC_ENUM_FMT, &format) != 0) {
+            break;
+        }
+        bgr = format.pixelformat == V4L2_PIX_FMT_BGR24;
+    }
     system.close(fd);
-    return capture;
+    return capture && bgr;
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ class V4l2System {
 std::unique_ptr<V4l2System> MakeLibv4l2System();
 
 // The device of each channel: the list in `configured` (comma-separated paths)
-// when given, else the capture-capable video nodes in numeric order.
+// when given, else the video nodes that capture B, G, R in numeric order.
 std::vector<std::string> ResolveV4l2Devices(V4l2System& system, const char* configured);
 
 }  // namespace kesmacap

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "kesmacap/gstreamer/SourcesFile.h"
+#include "kesmacap/sources/SourcesFile.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "kesmacap/gstreamer/GstSource.h"
 #include "kesmacap/gstreamer/MissingPlugin.h"
 #include "kesmacap/gstreamer/RtspLogin.h"
-#include "kesmacap/gstreamer/SourcesFile.h"
+#include "kesmacap/sources/SourcesFile.h"
 #include "tests/support/CardConformance.h"
 #include "tests/support/RtspServer.h"
 #include "tests/support/ScratchFolder.h"
@@ -418,7 +418,7 @@ TEST(SourcesFile, UserFileBeforeTheSystemOne) {
     std::filesystem::create_directories(home / "quadview");
     std::ofstream(home / "quadview" / "sources") << "Camera1 = file:///x.avi\n";
     EXPECT_EQ(SourcesFilePath(), (home / "quadview" / "sources").string());
-    EXPECT_EQ(LoadSources().uris[0], std::optional<std::string>("file:///x.avi"));
+    EXPECT_EQ(LoadSources("gstreamer").uris[0], std::optional<std::string>("file:///x.avi"));
     unsetenv("XDG_CONFIG_HOME");
 }
 

@@ -80,7 +80,7 @@ TEST(SourceLife, ACameraThatNeverAnswersAndRestarts) {
         { 10000ms, Kind::Timer,       Phase::Retrying,   true,  false, true,  Status::Failed,     11000ms, true },
         { 11000ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 21000ms, false},
         { 12000ms, Kind::Error,       Phase::Retrying,   true,  false, true,  Status::Failed,     14000ms, false},
-        { 12500ms, Kind::Connected,   Phase::Retrying,   false, false, false, {},                 14000ms, false},
+        { 12500ms, Kind::Connected,   Phase::Connecting, false, true,  false, {},                 22500ms, false},  // back by itself
         { 13000ms, Kind::Start,       Phase::Connecting, true,  true,  true,  Status::Connecting, 23000ms, false},  // F1 again
         { 13100ms, Kind::Error,       Phase::Retrying,   true,  false, true,  Status::Failed,     14100ms, true },
         { 13200ms, Kind::Close,       Phase::Stopped,    true,  false, false, {},                 None,    false},

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace testing_support {
@@ -25,13 +26,14 @@ int failWith(int error) {
 void FakeV4l2System::addDevice(const std::string& path, const FakeDeviceSpec& spec) {
     const std::lock_guard lock(mutex_);
     devices_[path].spec = spec;
+    devices_[path].width = spec.width;
+    devices_[path].height = spec.height;
     nodes_.push_back(path);
 }
 
 std::size_t FakeV4l2System::frameBytes(const Device& device) const {
-    const std::uint32_t line =
-        device.spec.bytesPerLine != 0 ? device.spec.bytesPerLine : device.spec.width * 3;
-    return static_cast<std::size_t>(line) * device.spec.height;
+    const std::uint32_t line = device.spec.bytesPerLine != 0 ? device.spec.bytesPerLine : device.width * 3;
+    return static_cast<std::size_t>(line) * device.height;
 }
 
 void FakeV4l2System::setReady(const Device& device, bool ready) const {
@@ -55,9 +57,9 @@ bool FakeV4l2System::pushFrame(const std::string& path, std::uint8_t blue, std::
     device->queued.pop_front();
     std::vector<std::uint8_t>& pixels = device->buffers[index];
     const std::size_t line =
-        device->spec.bytesPerLine != 0 ? device->spec.bytesPerLine : std::size_t{device->spec.width} * 3;
-    for (std::uint32_t y = 0; y < device->spec.height; ++y) {
-        for (std::uint32_t x = 0; x < device->spec.width; ++x) {
+        device->spec.bytesPerLine != 0 ? device->spec.bytesPerLine : std::size_t{device->width} * 3;
+    for (std::uint32_t y = 0; y < device->height; ++y) {
+        for (std::uint32_t x = 0; x < device->width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * line + std::size_t{x} * 3;
             if (at + 3 > pixels.size()) {
                 break;  // a buffer smaller than the frame: filled as far as it goes
@@ -88,6 +90,26 @@ void FakeV4l2System::spuriousWakeUp(const std::string& path) {
     Device* const device = byPath(path);
     device->spurious = true;
     setReady(*device, true);
+}
+
+void FakeV4l2System::replug(const std::string& path) {
+    const std::lock_guard lock(mutex_);
+    byPath(path)->failure = 0;
+}
+
+void FakeV4l2System::setSignal(const std::string& path, std::uint32_t input, bool signal) {
+    const std::lock_guard lock(mutex_);
+    byPath(path)->spec.inputs.at(input).signal = signal;
+}
+
+std::uint32_t FakeV4l2System::input(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    return byPath(path)->input;
+}
+
+v4l2_std_id FakeV4l2System::standard(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    return byPath(path)->standard;
 }
 
 bool FakeV4l2System::isStreaming(const std::string& path) const {
@@ -206,12 +228,85 @@ int FakeV4l2System::request(Device& device, unsigned long request, void* argumen
             capability->device_caps = caps;
             return 0;
         }
-        case VIDIOC_S_FMT: {
+        case VIDIOC_S_FMT:
+        case VIDIOC_G_FMT: {
+            if (request == VIDIOC_S_FMT && !device.buffers.empty()) {
+                return failWith(EBUSY);
+            }
+            if (request == VIDIOC_S_FMT && !device.spec.inputs.empty()) {
+                device.width = 720;
+                device.height = (device.standard & V4L2_STD_525_60) != 0 ? 480 : 576;
+            }
             auto& pix = static_cast<v4l2_format*>(argument)->fmt.pix;
-            pix.width = device.spec.width;
-            pix.height = device.spec.height;
+            pix.width = device.width;
+            pix.height = device.height;
             pix.pixelformat = device.spec.pixelFormat;
             pix.bytesperline = device.spec.bytesPerLine;
+            pix.field = device.spec.field;
+            return 0;
+        }
+        case VIDIOC_ENUM_FMT: {
+            auto* const format = static_cast<v4l2_fmtdesc*>(argument);
+            if (format->index != 0) {
+                return failWith(EINVAL);
+            }
+            format->pixelformat = device.spec.pixelFormat;
+            const bool h264 = device.spec.pixelFormat == V4L2_PIX_FMT_H264;
+            std::snprintf(reinterpret_cast<char*>(format->description), sizeof format->description, "%s",
+                          h264 ? "H.264" : "Some format");
+            return 0;
+        }
+        case VIDIOC_ENUMINPUT: {
+            auto* const input = static_cast<v4l2_input*>(argument);
+            if (device.spec.inputs.empty() || input->index >= device.spec.inputs.size()) {
+                return failWith(device.spec.inputs.empty() ? ENOTTY : EINVAL);
+            }
+            const FakeInput& fake = device.spec.inputs[input->index];
+            std::snprintf(reinterpret_cast<char*>(input->name), sizeof input->name, "%s", fake.name.c_str());
+            input->capabilities = V4L2_IN_CAP_STD;
+            input->std = V4L2_STD_ALL;
+            input->status = fake.signal ? 0 : V4L2_IN_ST_NO_SIGNAL;
+            return 0;
+        }
+        case VIDIOC_G_INPUT:
+        case VIDIOC_S_INPUT: {
+            auto* const index = static_cast<int*>(argument);
+            if (device.spec.inputs.empty()) {
+                return failWith(ENOTTY);
+            }
+            if (request == VIDIOC_G_INPUT) {
+                *index = static_cast<int>(device.input);
+                return 0;
+            }
+            if (*index < 0 || static_cast<std::size_t>(*index) >= device.spec.inputs.size()) {
+                return failWith(EINVAL);
+            }
+            if (!device.buffers.empty() || device.streaming) {
+                return failWith(EBUSY);
+            }
+            device.input = static_cast<std::uint32_t>(*index);
+            return 0;
+        }
+        case VIDIOC_G_STD:
+        case VIDIOC_S_STD:
+        case VIDIOC_QUERYSTD: {
+            auto* const standard = static_cast<v4l2_std_id*>(argument);
+            if (device.spec.inputs.empty()) {
+                return failWith(ENOTTY);
+            }
+            if (request == VIDIOC_QUERYSTD) {
+                const FakeInput& input = device.spec.inputs[device.input];
+                *standard = input.signal ? input.detected : 0;
+                return input.signal ? 0 : failWith(ENOLINK);
+            }
+            if (request == VIDIOC_G_STD) {
+                *standard = device.standard;
+                return 0;
+            }
+            if (!device.buffers.empty() || device.streaming) {
+                return failWith(EBUSY);
+            }
+            device.standard = *standard;
             return 0;
         }
         case VIDIOC_ENUM_FRAMEINTERVALS: {
@@ -220,8 +315,8 @@ int FakeV4l2System::request(Device& device, unsigned long request, void* argumen
             if (offered.empty()) {
                 return failWith(ENOTTY);
             }
-            if (interval->pixel_format != device.spec.pixelFormat || interval->width != device.spec.width ||
-                interval->height != device.spec.height) {
+            if (interval->pixel_format != device.spec.pixelFormat || interval->width != device.width ||
+                interval->height != device.height) {
                 return failWith(EINVAL);
             }
             if (device.spec.stepwiseIntervals && interval->index == 0 && offered.size() == 2) {
@@ -305,6 +400,7 @@ int FakeV4l2System::request(Device& device, unsigned long request, void* argumen
             buffer->bytesused = device.spec.bytesUsed != 0 ? device.spec.bytesUsed
                                                            : static_cast<std::uint32_t>(frameBytes(device));
             buffer->flags = 0;
+            buffer->field = device.spec.field;
             device.filled.pop_front();
             setReady(device, !device.filled.empty());
             return 0;
@@ -364,6 +460,11 @@ int FakeV4l2System::poll(pollfd* fds, nfds_t count, int timeout) {
             }
             polled[i] = device;
             ++device->pollers;
+            // Asked for events alone, the buffer layer is not involved.
+            if ((fds[i].events & POLLIN) == 0) {
+                immediate = immediate || device->failure == ENODEV;
+                continue;
+            }
             if (device->buffers.empty() && device->spec.capture && device->failure == 0) {
                 device->readMode = true;
             }
@@ -389,6 +490,8 @@ int FakeV4l2System::poll(pollfd* fds, nfds_t count, int timeout) {
             --device->pollers;
             if (result >= 0 && device->failure == ENODEV) {
                 fds[i].revents = POLLERR | POLLHUP;
+            } else if ((fds[i].events & POLLIN) == 0) {
+                fds[i].revents = 0;  // no events are ever queued here
             } else if (result >= 0 && !device->streaming && !device->readMode) {
                 fds[i].revents = POLLERR;
             }

@@ -15,6 +15,13 @@
 
 namespace testing_support {
 
+// An analogue input: S-Video, composite.
+struct FakeInput {
+    std::string name;
+    v4l2_std_id detected = V4L2_STD_PAL;  // what QUERYSTD finds on it
+    bool signal = true;
+};
+
 struct FakeDeviceSpec {
     bool capture = true;
     // What the driver settles on when asked for 640 x 480 BGR24.
@@ -31,6 +38,11 @@ struct FakeDeviceSpec {
     // stepwise range from the first to the second; none: no rate control.
     std::vector<v4l2_fract> frameIntervals{};
     bool stepwiseIntervals = false;
+    std::uint32_t field = V4L2_FIELD_NONE;
+    // None: one camera input without standards. Else standards set the size
+    // (720 x 576 or 720 x 480, as a card that cannot scale), and S_INPUT and
+    // S_STD are refused while buffers exist.
+    std::vector<FakeInput> inputs{};
 };
 
 class FakeV4l2System final : public kesmacap::V4l2System {
@@ -45,6 +57,11 @@ class FakeV4l2System final : public kesmacap::V4l2System {
     void fail(const std::string& path, int error);
     // The next dequeue finds nothing although poll said ready.
     void spuriousWakeUp(const std::string& path);
+    // Unplugged earlier, there again (to be opened anew).
+    void replug(const std::string& path);
+    void setSignal(const std::string& path, std::uint32_t input, bool signal);
+    std::uint32_t input(const std::string& path) const;
+    v4l2_std_id standard(const std::string& path) const;
 
     bool isStreaming(const std::string& path) const;
     // Capturing at all: streaming, or in the read() emulation that the kernel's
@@ -78,6 +95,10 @@ class FakeV4l2System final : public kesmacap::V4l2System {
         int pollers = 0;  // threads inside poll() on this device
         int emptyDequeues = 0;
         v4l2_fract interval{0, 0};
+        std::uint32_t width = 0;  // of the format set
+        std::uint32_t height = 0;
+        std::uint32_t input = 0;
+        v4l2_std_id standard = V4L2_STD_NTSC_M;  // as tw686x starts
         std::vector<std::vector<std::uint8_t>> buffers;
         std::deque<std::uint32_t> queued;
         std::deque<std::uint32_t> filled;

@@ -1,4 +1,4 @@
-#include "kesmacap/gstreamer/SourcesFile.h"
+#include "kesmacap/sources/SourcesFile.h"
 
 #include <glib.h>
 #include <sys/stat.h>
@@ -144,7 +144,7 @@ std::string SourcesFilePath() {
     return "/etc/quadview/sources";
 }
 
-Sources LoadSources() {
+Sources LoadSources(const char* library) {
     const std::string file = SourcesFilePath();
     std::ifstream in(file, std::ios::binary);
     if (!in) {
@@ -154,16 +154,15 @@ Sources LoadSources() {
     text << in.rdbuf();
     Sources sources = ParseSources(text.str(), file);
     for (const std::string& problem : sources.problems) {
-        std::fprintf(stderr, "quadview gstreamer: %s (line ignored)\n", problem.c_str());
+        std::fprintf(stderr, "quadview %s: %s (line ignored)\n", library, problem.c_str());
     }
     bool password = false;
     for (const auto& uri : sources.uris) {
         password = password || (uri && HasPassword(*uri));
     }
     if (password && readableByOthers(file)) {
-        std::fprintf(stderr,
-                     "quadview gstreamer: %s holds a password and others may read it (chmod 600 %s)\n",
-                     file.c_str(), file.c_str());
+        std::fprintf(stderr, "quadview %s: %s holds a password and others may read it (chmod 600 %s)\n",
+                     library, file.c_str(), file.c_str());
     }
     return sources;
 }
