@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kesmacap/sim/TestPattern.h"
+#include "kesmacap/v4l2/FramePlacer.h"
 #include "liveview/LiveView.h"
 #include "platform/Win32.h"
 #include "platform/linux/EventHandle.h"
@@ -140,6 +141,34 @@ void BM_SimulatedCardRenderFrame(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SimulatedCardRenderFrame);
+
+// A captured analogue frame into its window: 720 x 576 PAL or 720 x 480 NTSC,
+// interlaced as the card lays the fields out, each way of dealing with them.
+void BM_PlaceCapturedFrame(benchmark::State& state) {
+    const int height = static_cast<int>(state.range(0));
+    const auto field = static_cast<std::uint32_t>(state.range(1));
+    const auto deinterlace = static_cast<kesmacap::Deinterlace>(state.range(2));
+    const auto captured = noise(std::size_t{720} * height * 3);
+    std::vector<std::uint8_t> shown(FrameBytes);
+    kesmacap::FramePlacer placer;
+    const kesmacap::CapturedFrame frame{captured.data(), captured.size(), 720, height, 720 * 3, field, true};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(placer.place(frame, deinterlace, shown.data()));
+        benchmark::ClobberMemory();
+    }
+}
+constexpr long Bob = static_cast<long>(kesmacap::Deinterlace::Bob);
+constexpr long Blend = static_cast<long>(kesmacap::Deinterlace::Blend);
+constexpr long Off = static_cast<long>(kesmacap::Deinterlace::Off);
+BENCHMARK(BM_PlaceCapturedFrame)
+    ->ArgNames({"lines", "field", "deinterlace"})
+    ->Args({576, V4L2_FIELD_NONE, Bob})
+    ->Args({576, V4L2_FIELD_INTERLACED, Bob})
+    ->Args({576, V4L2_FIELD_INTERLACED, Blend})
+    ->Args({576, V4L2_FIELD_INTERLACED, Off})
+    ->Args({576, V4L2_FIELD_SEQ_TB, Bob})
+    ->Args({576, V4L2_FIELD_SEQ_TB, Off})
+    ->Args({480, V4L2_FIELD_INTERLACED, Bob});
 
 }  // namespace
 

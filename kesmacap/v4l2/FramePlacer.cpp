@@ -18,6 +18,8 @@ constexpr int Bytes = BytesPerPixel;
 // 525-line systems (NTSC, PAL-M) send the bottom field first, 625-line ones
 // the top: the order V4L2_FIELD_INTERLACED leaves to the standard.
 constexpr int TallestBottomFirst = 486;
+// No capture device sends more on a side; a format claiming more is broken.
+constexpr int LargestSide = 16384;
 
 }  // namespace
 
@@ -29,7 +31,8 @@ FramePlacer::Rows FramePlacer::picture(const CapturedFrame& frame, Deinterlace d
     const auto stride = static_cast<std::ptrdiff_t>(frame.bytesPerLine);
     // An alternating buffer holds one field: half the format's lines.
     const int bufferRows = frame.field == V4L2_FIELD_ALTERNATE ? height / 2 : height;
-    if (frame.pixels == nullptr || width <= 0 || bufferRows <= 0 || frame.bytesPerLine < rowBytes ||
+    if (frame.pixels == nullptr || width <= 0 || bufferRows <= 0 || width > LargestSide ||
+        height > LargestSide || frame.bytesPerLine < rowBytes ||
         frame.bytesPerLine * static_cast<std::size_t>(bufferRows - 1) + rowBytes > frame.bytes) {
         return {};
     }

@@ -84,6 +84,11 @@ void V4l2Device::close() {
     fd_ = -1;
 }
 
+bool V4l2Device::answers() const {
+    v4l2_capability capability{};
+    return fd_ >= 0 && (system_.ioctl(fd_, VIDIOC_QUERYCAP, &capability) == 0 || errno != ENODEV);
+}
+
 int V4l2Device::setReleasing(unsigned long request, void* argument) {
     if (system_.ioctl(fd_, request, argument) == 0) {
         return 0;

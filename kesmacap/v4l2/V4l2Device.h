@@ -43,6 +43,8 @@ class V4l2Device {
     // Stops streaming, releases the buffers and closes.
     void close();
     bool isOpen() const { return fd_ >= 0; }
+    // Whether the open node is still there: an unplugged one answers ENODEV.
+    bool answers() const;
     int descriptor() const { return fd_; }
 
     // Selects the input and its standard (or DV timings) and negotiates the

@@ -144,12 +144,11 @@ void V4l2Node::run() {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
             timeout = static_cast<int>(std::clamp<decltype(left)>(left, 0, 24 * 3600 * 1000));
         }
-        // Frames only while streaming: a queue polled for them without
-        // buffers would start the kernel's read() emulation. Events always.
-        pollfd waits[2] = {{wake_, POLLIN, 0},
-                           {device_.descriptor(),
-                            static_cast<short>(device_.isStreaming() ? POLLIN | POLLPRI : POLLPRI), 0}};
-        const nfds_t count = device_.isOpen() ? 2 : 1;
+        // The device only while it streams: polling a queue that does not
+        // stream starts the kernel's read() emulation (videobuf drivers such
+        // as bttv start it for any poll), which holds the queue until the close.
+        pollfd waits[2] = {{wake_, POLLIN, 0}, {device_.descriptor(), POLLIN | POLLPRI, 0}};
+        const nfds_t count = device_.isStreaming() ? 2 : 1;
         if (system_.poll(waits, count, timeout) < 0) {
             continue;  // EINTR; nothing else can fail with these arguments
         }
@@ -272,11 +271,12 @@ void V4l2Node::rotate() {
         if (!problem) {
             return;
         }
-        keep = false;
-        fail(next, problem);
-        if (!device_.isOpen()) {
+        if (!device_.answers()) {
+            lose("The device was unplugged");
             return;
         }
+        keep = false;
+        fail(next, problem);
     }
 }
 
@@ -298,21 +298,23 @@ DeviceProblem V4l2Node::switchTo(std::size_t slot) {
 }
 
 void V4l2Node::handleDevice(short revents) {
-    // A node that went away hangs up; a streaming queue in error says POLLERR.
+    // A node that went away hangs up.
     if ((revents & (POLLHUP | POLLNVAL)) != 0) {
         lose("The device was unplugged");
         return;
     }
-    if ((revents & POLLERR) != 0 && device_.isStreaming()) {
-        lose("The device failed: " + ErrorText(EIO));
-        return;
-    }
+    // New timings, a standard or a signal come or gone: negotiated again from
+    // the start (a driver may put its queue in error along with the event).
     if ((revents & POLLPRI) != 0 && device_.takeSourceChanges()) {
-        // New timings, a standard or a signal come or gone: negotiated again from the start.
         device_.stopStreaming();
         statusDue_ = true;
+        return;
     }
-    if ((revents & POLLIN) != 0 && device_.isStreaming()) {
+    if ((revents & POLLERR) != 0) {
+        lose("The driver stopped the stream");  // its queue is in error
+        return;
+    }
+    if ((revents & POLLIN) != 0) {
         if (const int error = device_.takeFrame([this](const CapturedFrame& frame) { deliver(frame); });
             error != 0) {
             lose(error == ENODEV ? "The device was unplugged" : "The device failed: " + ErrorText(error));
@@ -368,6 +370,10 @@ void V4l2Node::lose(const std::string& reason) {
 void V4l2Node::checkSignals() {
     statusDue_ = true;
     if (!device_.isOpen()) {
+        return;
+    }
+    if (!device_.answers()) {
+        lose("The device was unplugged");  // while it was not streaming
         return;
     }
     for (std::size_t slot = 0; slot < slots_.size(); ++slot) {

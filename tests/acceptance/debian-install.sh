@@ -84,6 +84,7 @@ step "install quadview into a fresh root"
 in_root apt-get update -qq
 in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$viewer_deb")" xvfb xauth >/dev/null
 expect_mapped /usr/lib/quadview/sim/libkesmacap.so "quadview alone maps another library"
+[ -f "$root/etc/quadview/sources" ] || fail "no /etc/quadview/sources"
 
 step "install quadview-v4l2: the V4L2 library wins"
 in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$v4l2_deb")" >/dev/null
@@ -97,7 +98,6 @@ grep -q 'Value: /usr/lib/quadview/v4l2/libkesmacap.so' <<<"$alternative" ||
 step "install quadview-gstreamer: the GStreamer library wins"
 in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$gstreamer_deb")" >/dev/null
 expect_mapped /usr/lib/quadview/gstreamer/libkesmacap.so "with quadview-gstreamer it maps another library"
-[ -f "$root/etc/quadview/sources" ] || fail "no /etc/quadview/sources"
 
 step "remove quadview-gstreamer: back to the V4L2 library"
 in_root apt-get remove -y -qq quadview-gstreamer >/dev/null

@@ -19,17 +19,17 @@ dpkg-deb -x "$v4l2" "$work/v4l2"
 dpkg-deb -x "$gstreamer" "$work/gstreamer"
 for file in usr/bin/quadview usr/lib/quadview/sim/libkesmacap.so usr/share/applications/quadview.desktop \
             usr/share/pixmaps/quadview.xpm usr/share/man/man1/quadview.1.gz usr/share/doc/quadview/copyright \
-            usr/share/doc/quadview/changelog.gz usr/share/metainfo/org.quadview.quadview.metainfo.xml; do
+            usr/share/doc/quadview/changelog.gz usr/share/metainfo/org.quadview.quadview.metainfo.xml \
+            usr/share/man/man5/quadview-sources.5.gz etc/quadview/sources; do
     [ -f "$work/viewer/$file" ] || fail "$file is not in quadview"
 done
 for file in usr/lib/quadview/v4l2/libkesmacap.so usr/share/doc/quadview-v4l2/copyright; do
     [ -f "$work/v4l2/$file" ] || fail "$file is not in quadview-v4l2"
 done
-for file in usr/lib/quadview/gstreamer/libkesmacap.so usr/share/man/man5/quadview-sources.5.gz etc/quadview/sources \
-            usr/share/doc/quadview-gstreamer/copyright; do
+for file in usr/lib/quadview/gstreamer/libkesmacap.so usr/share/doc/quadview-gstreamer/copyright; do
     [ -f "$work/gstreamer/$file" ] || fail "$file is not in quadview-gstreamer"
 done
-! grep -qv '^#' "$work/gstreamer/etc/quadview/sources" || fail "the example sources name a camera"
+! grep -qv '^#' "$work/viewer/etc/quadview/sources" || fail "the example sources name a camera"
 # The link is the alternative's, made at installation, never a packaged file.
 [ ! -e "$work/viewer/usr/lib/quadview/libkesmacap.so" ] || fail "quadview ships the alternative's link"
 
@@ -46,8 +46,8 @@ for needed in 'quadview (= ' libgstreamer1.0-0 libgstreamer-plugins-base1.0-0 gs
 done
 grep -q 'gstreamer1.0-libav' <<<"$(dpkg-deb -f "$gstreamer" Recommends)" || fail "quadview-gstreamer recommends no libav"
 
-dpkg-deb -e "$gstreamer" "$work/control-gstreamer"
-grep -qx /etc/quadview/sources "$work/control-gstreamer/conffiles" || fail "/etc/quadview/sources is no conffile"
+dpkg-deb -e "$viewer" "$work/control-viewer"
+grep -qx /etc/quadview/sources "$work/control-viewer/conffiles" || fail "/etc/quadview/sources is no conffile"
 for deb in "$viewer" "$v4l2" "$gstreamer"; do
     dpkg-deb -e "$deb" "$work/control-$(basename "$deb")"
     control="$work/control-$(basename "$deb")"

@@ -1,5 +1,5 @@
-// V4L2 frame handling through fake devices: any negotiated format and size,
-// bytesperline, sizeimage and bytesused, an error from any call, while
+// V4L2 frame handling through fake devices: any negotiated format, size and
+// field order, bytesperline, sizeimage and bytesused, an error from any call, while
 // channels are opened, started, fed, failed, stopped and closed.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <linux/videodev2.h>
@@ -41,6 +41,7 @@ FakeDeviceSpec specFrom(FuzzedDataProvider& in) {
     spec.failingRequest = Requests[in.ConsumeIntegralInRange<std::size_t>(0, Requests.size() - 1)];
     spec.failingError = Errors[in.ConsumeIntegralInRange<std::size_t>(0, Errors.size() - 1)];
     spec.mmapFails = in.ConsumeIntegralInRange(0, 7) == 0;
+    spec.field = in.ConsumeIntegralInRange<std::uint32_t>(V4L2_FIELD_ANY, V4L2_FIELD_INTERLACED_BT);
     // The fake allocates what the device settings ask for: keep that within reason.
     const std::size_t line = spec.bytesPerLine != 0 ? spec.bytesPerLine : std::size_t{spec.width} * 3;
     if (spec.sizeImage == 0 && line * spec.height > MaxBufferBytes) {

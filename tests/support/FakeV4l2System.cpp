@@ -460,11 +460,6 @@ int FakeV4l2System::poll(pollfd* fds, nfds_t count, int timeout) {
             }
             polled[i] = device;
             ++device->pollers;
-            // Asked for events alone, the buffer layer is not involved.
-            if ((fds[i].events & POLLIN) == 0) {
-                immediate = immediate || device->failure == ENODEV;
-                continue;
-            }
             if (device->buffers.empty() && device->spec.capture && device->failure == 0) {
                 device->readMode = true;
             }
@@ -490,8 +485,6 @@ int FakeV4l2System::poll(pollfd* fds, nfds_t count, int timeout) {
             --device->pollers;
             if (result >= 0 && device->failure == ENODEV) {
                 fds[i].revents = POLLERR | POLLHUP;
-            } else if ((fds[i].events & POLLIN) == 0) {
-                fds[i].revents = 0;  // no events are ever queued here
             } else if (result >= 0 && !device->streaming && !device->readMode) {
                 fds[i].revents = POLLERR;
             }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,35 +214,8 @@ TEST(Vivid, EachSaveFormatDecodesToTheDriversPattern) {
     }
 }
 
-// Last in its suite: vivid's "disconnect" control unplugs the node for good.
-TEST(Vivid, UnplugStopsThatChannelAloneKeepsItsPictureAndAnswersEnodev) {
-    const std::vector<std::string> nodes = captureNodes();
-    ASSERT_EQ(nodes.size(), 4u);
-    constexpr ChannelIndex unplugged = 2;
-    const Frame before = frameOf(unplugged);
-    ASSERT_NE(before.pixels, nullptr);
-    const std::string command = "v4l2-ctl -d " + nodes[unplugged] + " --set-ctrl=disconnect=1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    std::int32_t state = -1;
-    const auto end = Clock::now() + 3s;
-    do {
-        std::this_thread::sleep_for(20ms);
-        library().QueryChannelState(unplugged, &state);
-    } while (state == 2 && Clock::now() < end);
-    EXPECT_NE(state, 2) << "the unplugged channel no longer runs";
-    const Frame after = frameOf(unplugged);
-    EXPECT_TRUE(showsBars(after.pixels, after.width, after.height, 8)) << "its last picture stays";
-    for (ChannelIndex channel = 0; channel < Channels; ++channel) {
-        if (channel != unplugged) {
-            EXPECT_GE(nextFrame(channel, frameOf(channel).sequence), 0)
-                << "channel " << channel << " goes on";
-        }
-    }
-    EXPECT_EQ(library().StartChannel(unplugged, -1), ENODEV);
-    for (ChannelIndex channel = 0; channel < Channels; ++channel) {
-        EXPECT_EQ(library().StopChannel(channel), 0);
-        EXPECT_EQ(library().CloseChannel(channel), 0);
-    }
+std::string run(const std::string& command) {
+    return std::system(command.c_str()) == 0 ? std::string() : "failed: " + command;
 }
 
 // vivid with HDMI-type inputs, and with multiplanar capture (through libv4l's plugin).
@@ -267,6 +241,55 @@ TEST(VividHdmi, FourChannelsShowThePattern) {
     fourChannelsShowThePattern();
 }
 
+// The first menu entry of the device's "DV Timings" control whose name starts with `wanted`.
+int timingsEntry(int fd, const std::string& wanted, std::uint32_t& control) {
+    v4l2_query_ext_ctrl query{};
+    query.id = V4L2_CTRL_FLAG_NEXT_CTRL;
+    while (::ioctl(fd, VIDIOC_QUERY_EXT_CTRL, &query) == 0) {
+        if (std::string(query.name) == "DV Timings") {
+            control = query.id;
+            for (std::int64_t index = query.minimum; index <= query.maximum; ++index) {
+                v4l2_querymenu entry{};
+                entry.id = query.id;
+                entry.index = static_cast<std::uint32_t>(index);
+                if (::ioctl(fd, VIDIOC_QUERYMENU, &entry) == 0 &&
+                    std::string(reinterpret_cast<const char*>(entry.name)).rfind(wanted, 0) == 0) {
+                    return static_cast<int>(index);
+                }
+            }
+        }
+        query.id |= V4L2_CTRL_FLAG_NEXT_CTRL;
+    }
+    return -1;
+}
+
+// The source switches to 1920 x 1080: the library sets the new timings and goes on.
+TEST(VividHdmi, NewTimingsAreTakenAndTheStreamGoesOn) {
+    openAndStart(0);
+    ASSERT_GE(nextFrame(0, -1, 5000ms), 0);
+    const int fd = ::open(captureNodes()[0].c_str(), O_RDWR | O_NONBLOCK);
+    std::uint32_t control = 0;
+    const int entry = timingsEntry(fd, "1920x1080p60", control);
+    ASSERT_GE(entry, 0) << "vivid offers 1920x1080p60";
+    ASSERT_EQ(run("v4l2-ctl -d " + captureNodes()[0] + " -c dv_timings=" + std::to_string(entry)), "");
+    ASSERT_EQ(run("v4l2-ctl -d " + captureNodes()[0] + " -c dv_timings_signal_mode=4"), "");  // selected
+    v4l2_dv_timings current{};
+    const auto end = Clock::now() + 3s;
+    while (Clock::now() < end &&
+           (::ioctl(fd, VIDIOC_G_DV_TIMINGS, &current) != 0 || current.bt.width != 1920)) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(current.bt.width, 1920u) << "the library set the timings the source sends";
+    EXPECT_EQ(current.bt.height, 1080u);
+    ::close(fd);
+    const std::int32_t after = nextFrame(0, frameOf(0).sequence, 3000ms);
+    ASSERT_GE(after, 0) << "pictures after the change";
+    ASSERT_GE(nextFrame(0, after), 0);
+    const Frame frame = frameOf(0);
+    EXPECT_TRUE(showsBars(frame.pixels, frame.width, frame.height, 8));
+    EXPECT_EQ(library().CloseChannel(0), 0);
+}
+
 TEST(VividMultiplanar, FourChannelsShowThePattern) {
     fourChannelsShowThePattern();
 }
@@ -278,6 +301,208 @@ std::unique_ptr<testing_support::CardUnderTest> libraryOnVivid() {
     auto card = testing_support::LoadedLibrary(testing_support::LibraryFile("kesmacap").string(), why);
     EXPECT_NE(card, nullptr) << why;
     return card;
+}
+
+// The white bar's level in a picture, or -1 when it shows no bars.
+int whiteLevel(const Frame& frame) {
+    if (frame.pixels == nullptr || frame.width != Width || frame.height != Height) {
+        return -1;
+    }
+    const std::uint8_t* const white = frame.pixels + (BarRow * Width + Width / 16) * 3;
+    const std::uint8_t* const black = frame.pixels + (BarRow * Width + Width - Width / 16) * 3;
+    return white[1] > black[1] + 40 ? white[1] : -1;
+}
+
+// Whether the window shows a status picture: no bars, dark.
+bool showsStatus(const Frame& frame) {
+    return frame.pixels != nullptr && !showsBars(frame.pixels, frame.width, frame.height, 24) &&
+           frame.pixels[(BarRow * Width + Width / 16) * 3 + 1] < 100;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// One node, four S-Video inputs, four windows (the sources file names input=0 ... 3).
+// Each input has its own brightness, so each window can tell whose picture it shows.
+TEST(VividInputs, FourWindowsOnOneNodeEachShowItsOwnInputAtItsShareOfTheRate) {
+    const std::string node = captureNodes().at(0);
+    for (int input = 0; input < 4; ++input) {
+        // vivid keeps a brightness per input, its range moved up by 128 per input.
+        ASSERT_EQ(run("v4l2-ctl -d " + node + " -i " + std::to_string(input)), "");
+        ASSERT_EQ(
+            run("v4l2-ctl -d " + node + " -c brightness=" + std::to_string(128 * input + 68 + 30 * input)),
+            "");
+    }
+    for (ChannelIndex channel = 0; channel < Channels; ++channel) {
+        openAndStart(channel);
+    }
+    std::array<std::int32_t, Channels> first{};
+    for (ChannelIndex channel = 0; channel < Channels; ++channel) {
+        ASSERT_TRUE(waitFor([&] { return whiteLevel(frameOf(channel)) >= 0; }, 10s)) << "window " << channel;
+        first[channel] = frameOf(channel).sequence;
+    }
+    constexpr auto Measured = 4s;
+    std::this_thread::sleep_for(Measured);
+    std::array<int, Channels> level{};
+    for (ChannelIndex channel = 0; channel < Channels; ++channel) {
+        const Frame frame = frameOf(channel);
+        level[channel] = whiteLevel(frame);
+        const double rate =
+            (frame.sequence - first[channel]) / std::chrono::duration<double>(Measured).count();
+        std::printf("window %d: white at %d, %.1f frames per second\n", channel, level[channel], rate);
+        EXPECT_GE(rate, 1.5) << "window " << channel;
+        if (channel > 0) {
+            EXPECT_GT(level[channel], level[channel - 1] + 10) << "each window its own input's brightness";
+        }
+    }
+    for (ChannelIndex channel = 0; channel < Channels; ++channel) {
+        EXPECT_EQ(library().CloseChannel(channel), 0);
+    }
+}
+
+// A card that cannot scale: PAL comes as 720 x 576, NTSC as 720 x 480, each
+// set by the library (standard=PAL on input 0, NTSC on input 1) and each filling its window.
+TEST(VividStandards, PalAndNtscAreSetAndScaledToFillTheWindow) {
+    openAndStart(0);
+    openAndStart(1);
+    const int fd = ::open(captureNodes().at(0).c_str(), O_RDWR | O_NONBLOCK);
+    bool pal = false;
+    bool ntsc = false;
+    waitFor(
+        [&] {
+            v4l2_std_id standard = 0;
+            v4l2_format format{};
+            format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            if (::ioctl(fd, VIDIOC_G_STD, &standard) == 0 && ::ioctl(fd, VIDIOC_G_FMT, &format) == 0) {
+                pal = pal || ((standard & V4L2_STD_625_50) != 0 && format.fmt.pix.height == 576);
+                ntsc = ntsc || ((standard & V4L2_STD_525_60) != 0 && format.fmt.pix.height == 480);
+                EXPECT_EQ(format.fmt.pix.width, 720u) << "the card cannot scale";
+            }
+            return pal && ntsc;
+        },
+        5s);
+    ::close(fd);
+    EXPECT_TRUE(pal) << "PAL at 720 x 576 set on input 0";
+    EXPECT_TRUE(ntsc) << "NTSC at 720 x 480 set on input 1";
+    for (ChannelIndex channel = 0; channel < 2; ++channel) {
+        EXPECT_TRUE(waitFor(
+            [&] {
+                const Frame frame = frameOf(channel);
+                return showsBars(frame.pixels, frame.width, frame.height, 12);
+            },
+            2s))
+            << "scaled, not clipped: " << channel;
+        EXPECT_EQ(library().CloseChannel(channel), 0);
+    }
+}
+
+// Rows that differ sharply from the row below, where moving edges comb.
+int combing(const Frame& frame) {
+    int combed = 0;
+    for (int row = 200; row < 440; row += 2) {
+        for (int x = 0; x < Width * 3; ++x) {
+            combed +=
+                std::abs(frame.pixels[row * Width * 3 + x] - frame.pixels[(row + 1) * Width * 3 + x]) > 64;
+        }
+    }
+    return combed;
+}
+
+// One S-Video input shown twice (the sources file): window 1 deinterlaced by
+// bob (the default), window 2 with deinterlace=off. vivid draws each field of
+// a moving picture at its own moment, as a camera does; it cannot scale here
+// (its scaler would mix the fields' lines).
+TEST(VividSignal, InterlacedMovingPictureShowsNoCombing) {
+    const std::string node = captureNodes().at(0);
+    ASSERT_EQ(run("v4l2-ctl -d " + node + " -c horizontal_movement=6"), "");  // fast right
+    openAndStart(0);
+    openAndStart(1);
+    for (ChannelIndex channel = 0; channel < 2; ++channel) {
+        // The first is the status picture shown at the start.
+        ASSERT_GE(nextFrame(channel, nextFrame(channel, -1, 5000ms)), 0) << "channel " << channel;
+    }
+    const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK);
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    ASSERT_EQ(::ioctl(fd, VIDIOC_G_FMT, &format), 0);
+    ::close(fd);
+    EXPECT_EQ(format.fmt.pix.field, V4L2_FIELD_INTERLACED) << "both fields in one buffer";
+    EXPECT_EQ(format.fmt.pix.height, 576u) << "PAL, not scaled";
+    for (int sample = 0; sample < 5; ++sample) {
+        ASSERT_GE(nextFrame(0, frameOf(0).sequence), 0);
+        const int bob = combing(frameOf(0));
+        const int woven = combing(frameOf(1));
+        std::printf("combing: %d with bob, %d with deinterlace=off\n", bob, woven);
+        EXPECT_LT(bob, 200) << "sample " << sample;
+        EXPECT_GT(woven, 2000) << "the fields of a moving picture differ: sample " << sample;
+    }
+    ASSERT_EQ(run("v4l2-ctl -d " + node + " -c horizontal_movement=3"), "");  // still
+    EXPECT_EQ(library().CloseChannel(1), 0);
+    EXPECT_EQ(library().CloseChannel(0), 0);
+}
+
+TEST(VividSignal, NoSignalShowsTheStatusAndPicturesComeBackWithinTwoSeconds) {
+    const std::string node = captureNodes().at(0);
+    openAndStart(0);
+    ASSERT_GE(nextFrame(0, -1, 5000ms), 0);
+    for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_EQ(run("v4l2-ctl -d " + node + " -c standard_signal_mode=1"), "");  // no signal
+        EXPECT_TRUE(waitFor([&] { return showsStatus(frameOf(0)); }, 2s))
+            << "the status picture, never noise";
+        ASSERT_EQ(run("v4l2-ctl -d " + node + " -c standard_signal_mode=0"), "");
+        EXPECT_TRUE(waitFor(
+            [&] {
+                const Frame frame = frameOf(0);
+                return showsBars(frame.pixels, frame.width, frame.height, 12);
+            },
+            2s))
+            << "pictures back";
+    }
+    EXPECT_EQ(library().CloseChannel(0), 0);
+}
+
+// Ten rounds on four webcam-like nodes: one is unplugged (vivid's
+// "disconnect") and the other three go on; vivid brings the node back once
+// every handle to it is closed, and its window, still started, shows pictures
+// again without a restart.
+TEST(VividUnplug, OneGoesTheOthersStreamAndItComesBack) {
+    const std::vector<std::string> nodes = captureNodes();
+    ASSERT_EQ(nodes.size(), 4u);
+    for (ChannelIndex channel = 0; channel < Channels; ++channel) {
+        openAndStart(channel);
+        ASSERT_GE(nextFrame(channel, -1, 5000ms), 0) << "channel " << channel;
+    }
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const auto unplugged = static_cast<ChannelIndex>(round % Channels);
+        ASSERT_EQ(run("v4l2-ctl -d " + nodes[unplugged] + " --set-ctrl=disconnect=1"), "");
+        EXPECT_TRUE(waitFor([&] { return showsStatus(frameOf(unplugged)); }, 2s)) << "said in its window";
+        for (ChannelIndex channel = 0; channel < Channels; ++channel) {
+            if (channel != unplugged) {
+                const std::int32_t now = frameOf(channel).sequence;
+                EXPECT_GE(nextFrame(channel, nextFrame(channel, now)), 0)
+                    << "channel " << channel << " goes on";
+            }
+        }
+        EXPECT_TRUE(waitFor(
+            [&] {
+                const Frame frame = frameOf(unplugged);
+                return showsBars(frame.pixels, frame.width, frame.height, 8);
+            },
+            8s))
+            << "back in its window";
+    }
+    for (ChannelIndex channel = 0; channel < Channels; ++channel) {
+        EXPECT_EQ(library().CloseChannel(channel), 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(OnVivid, CardConformance,
