@@ -38,7 +38,8 @@ std::string clockTime(std::chrono::system_clock::time_point when) {
 
 }  // namespace
 
-std::string SourceLife::describe(const SourceStep& step, SourceClock::time_point now) {
+std::string SourceLife::describe(const SourceStep& step, SourceClock::time_point now,
+                                 std::string_view failing) {
     // Most systems' messages end with a full stop; the picture adds its own.
     const std::string_view why(
         step.reason.data(), step.reason.size() - (!step.reason.empty() && step.reason.back() == '.' ? 1 : 0));
@@ -48,8 +49,8 @@ std::string SourceLife::describe(const SourceStep& step, SourceClock::time_point
         case SourceStatus::Connected:
             return "Connected (" + std::string(why) + "), waiting for the first picture";
         case SourceStatus::Failed:
-            return "Cannot play at " + clockTime(std::chrono::system_clock::now()) + ": " + std::string(why) +
-                   ". Trying again.";
+            return std::string(failing) + " at " + clockTime(std::chrono::system_clock::now()) + ": " +
+                   std::string(why) + ". Trying again.";
         case SourceStatus::NoSignal: {
             const auto since =
                 std::chrono::system_clock::now() -

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kesmacap {
 
@@ -78,8 +79,10 @@ struct SourceLife {
 
     static SourceStep advance(const SourceState& state, const SourceEvent& event,
                               SourceClock::time_point now);
-    // The status picture's line for a step that shows one, with the time of day.
-    static std::string describe(const SourceStep& step, SourceClock::time_point now);
+    // The status picture's line for a step that shows one, with the time of
+    // day; `failing` says what a source that never brought a picture cannot do.
+    static std::string describe(const SourceStep& step, SourceClock::time_point now,
+                                std::string_view failing = "Cannot play");
 };
 
 }  // namespace kesmacap

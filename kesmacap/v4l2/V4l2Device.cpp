@@ -36,13 +36,6 @@ std::string nameOf(const v4l2_input& input) {
                        strnlen(reinterpret_cast<const char*>(input.name), sizeof input.name));
 }
 
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 }  // namespace
 
 std::string ErrorText(int error) {
@@ -54,21 +47,20 @@ DeviceProblem V4l2Device::open(const std::string& path) {
     const int fd = system_.open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        return {error == ENOENT ? "the device is not there (unplugged?)"
-                                : "cannot open: " + ErrorText(error)};
+        return {error == ENOENT ? "The device is not there (unplugged?)"
+                                : "Cannot open it: " + ErrorText(error)};
     }
     v4l2_capability capability{};
     if (system_.ioctl(fd, VIDIOC_QUERYCAP, &capability) != 0) {
         const int error = errno;
         system_.close(fd);
-        return {"not a video device: " + ErrorText(error), true};
+        return {"Not a video device: " + ErrorText(error), true};
     }
     if ((deviceCaps(capability) & V4L2_CAP_VIDEO_CAPTURE) == 0 ||
         (deviceCaps(capability) & V4L2_CAP_STREAMING) == 0) {
         system_.close(fd);
-        return {"not a video capture node", true};
+        return {"Not a video capture node", true};
     }
-    path_ = path;
     fd_ = fd;
     negotiated_ = std::nullopt;
     return {};
@@ -102,7 +94,7 @@ int V4l2Device::setReleasing(unsigned long request, void* argument) {
 
 DeviceProblem V4l2Device::configure(const V4l2Settings& settings) {
     if (fd_ < 0) {
-        return {"not open"};
+        return {"Not open"};
     }
     stopStreaming();
     if (DeviceProblem problem = selectInput(settings)) {
@@ -170,13 +162,13 @@ DeviceProblem V4l2Device::selectInput(const V4l2Settings& settings) {
             }
             names += (names.empty() ? "" : ", ") + std::to_string(index) + " " + nameOf(input);
             if ((wanted && *wanted == index) ||
-                (!settings.inputName.empty() && sameName(nameOf(input), settings.inputName))) {
+                (!settings.inputName.empty() && SameLetters(nameOf(input), settings.inputName))) {
                 found = index;
             }
         }
         if (!found) {
             const std::string asked = wanted ? std::to_string(*wanted) : "\"" + settings.inputName + "\"";
-            return {"no input " + asked + " (inputs: " + (names.empty() ? "none listed" : names) + ")", true};
+            return {"No input " + asked + " (inputs: " + (names.empty() ? "none listed" : names) + ")", true};
         }
         wanted = found;
     }
@@ -184,7 +176,7 @@ DeviceProblem V4l2Device::selectInput(const V4l2Settings& settings) {
     if (selectable && static_cast<int>(input_) != current) {
         int index = static_cast<int>(input_);
         if (const int error = setReleasing(VIDIOC_S_INPUT, &index); error != 0) {
-            return {"cannot select input " + std::to_string(input_) + ": " + ErrorText(error)};
+            return {"Cannot select input " + std::to_string(input_) + ": " + ErrorText(error)};
         }
     }
     return {};
@@ -197,7 +189,7 @@ DeviceProblem V4l2Device::selectStandard(const V4l2Settings& settings, const v4l
     if (settings.standard) {
         wanted = input.std != 0 ? *settings.standard & input.std : *settings.standard;
         if (wanted == 0) {
-            return {"input " + std::to_string(input_) + " does not take " + settings.standardName, true};
+            return {"Input " + std::to_string(input_) + " does not take " + settings.standardName, true};
         }
     } else {
         // auto: what the input detects; a driver that cannot tell (or no signal) keeps its own.
@@ -211,7 +203,7 @@ DeviceProblem V4l2Device::selectStandard(const V4l2Settings& settings, const v4l
         return {};  // already one of those wanted
     }
     if (const int error = setReleasing(VIDIOC_S_STD, &wanted); error != 0) {
-        return {"cannot set the standard " + settings.standardName + ": " + ErrorText(error)};
+        return {"Cannot set the standard " + settings.standardName + ": " + ErrorText(error)};
     }
     return {};
 }
@@ -239,7 +231,7 @@ DeviceProblem V4l2Device::selectTimings() {
         return {};
     }
     if (const int error = setReleasing(VIDIOC_S_DV_TIMINGS, &found); error != 0) {
-        return {"cannot take the new timings " + std::to_string(found.bt.width) + " x " +
+        return {"Cannot take the new timings " + std::to_string(found.bt.width) + " x " +
                 std::to_string(found.bt.height) + ": " + ErrorText(error)};
     }
     return {};
@@ -271,7 +263,7 @@ DeviceProblem V4l2Device::negotiateFormat() {
     if (system_.ioctl(fd_, VIDIOC_S_FMT, &format) != 0 || format.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24) {
         // libv4l2 converts what cameras send; what it cannot (H.264, MPEG-4 ...) is an encoder's.
         return {
-            "delivers only " + formatsOffered() +
+            "It sends only " + formatsOffered() +
                 ", which this library cannot show; the GStreamer library decodes it (v4l2:// in its sources)",
             true};
     }
@@ -280,7 +272,7 @@ DeviceProblem V4l2Device::negotiateFormat() {
         format.fmt.pix.bytesperline = static_cast<std::uint32_t>(packedLine);
     }
     if (format.fmt.pix.width == 0 || format.fmt.pix.height == 0 || format.fmt.pix.bytesperline < packedLine) {
-        return {"the driver settled on a format it cannot hold (" + std::to_string(format.fmt.pix.width) +
+        return {"The driver settled on a format it cannot hold (" + std::to_string(format.fmt.pix.width) +
                     " x " + std::to_string(format.fmt.pix.height) + ")",
                 true};
     }
@@ -364,7 +356,7 @@ std::string V4l2Device::signalProblem(std::uint32_t index) const {
 
 DeviceProblem V4l2Device::startStreaming() {
     if (fd_ < 0) {
-        return {"not open"};
+        return {"Not open"};
     }
     if (streaming_) {
         return {};
@@ -381,13 +373,13 @@ DeviceProblem V4l2Device::startStreaming() {
         if (system_.ioctl(fd_, VIDIOC_QBUF, &buffer) != 0) {
             const int error = errno;
             system_.ioctl(fd_, VIDIOC_STREAMOFF, &type);  // takes back those already queued
-            return {"cannot queue buffers: " + ErrorText(error)};
+            return {"Cannot queue buffers: " + ErrorText(error)};
         }
     }
     if (system_.ioctl(fd_, VIDIOC_STREAMON, &type) != 0) {
         const int error = errno;
         system_.ioctl(fd_, VIDIOC_STREAMOFF, &type);
-        return {"cannot start streaming: " + ErrorText(error)};
+        return {"Cannot start streaming: " + ErrorText(error)};
     }
     streaming_ = true;
     return {};
@@ -399,24 +391,24 @@ DeviceProblem V4l2Device::requestBuffers() {
     request.type = CaptureType;
     request.memory = V4L2_MEMORY_MMAP;
     if (system_.ioctl(fd_, VIDIOC_REQBUFS, &request) != 0) {
-        return {"cannot get buffers: " + ErrorText(errno)};
+        return {"Cannot get buffers: " + ErrorText(errno)};
     }
     if (request.count == 0) {
-        return {"the driver gave no buffers"};
+        return {"The driver gave no buffers"};
     }
     for (unsigned index = 0; index < request.count; ++index) {
         v4l2_buffer buffer = mappedBuffer(index);
         if (system_.ioctl(fd_, VIDIOC_QUERYBUF, &buffer) != 0) {
             const int error = errno;
             releaseBuffers();
-            return {"cannot get buffers: " + ErrorText(error)};
+            return {"Cannot get buffers: " + ErrorText(error)};
         }
         void* const address =
             system_.mmap(buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, buffer.m.offset);
         if (address == MAP_FAILED) {
             const int error = errno;
             releaseBuffers();
-            return {"cannot map buffers: " + ErrorText(error)};
+            return {"Cannot map buffers: " + ErrorText(error)};
         }
         buffers_.push_back({address, buffer.length});
     }

@@ -97,7 +97,6 @@ class V4l2Device {
     };
 
     V4l2System& system_;
-    std::string path_;
     int fd_ = -1;
     std::optional<Negotiated> negotiated_;
     std::uint32_t input_ = 0;

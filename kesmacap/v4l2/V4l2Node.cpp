@@ -175,7 +175,7 @@ void V4l2Node::feed(std::size_t index, const SourceEvent& event) {
         slot.inRotation = false;
     }
     if (step.show) {
-        show(index, SourceLife::describe(step, now));
+        show(index, SourceLife::describe(step, now, "Cannot capture"));
     }
     // A device showing is no news, one that is back after a loss is.
     if (event.kind == SourceEventKind::Start) {
@@ -216,6 +216,7 @@ void V4l2Node::fail(std::size_t failed, const DeviceProblem& problem) {
             refuse(slot, problem.reason);
         } else {
             slots_[slot].watchingSignal = problem.signal;
+            slots_[slot].input = slots_[failed].input;  // a window never switched to has not resolved it
             feed(slot, {SourceEventKind::Error, problem.reason});
         }
     }
@@ -228,7 +229,7 @@ void V4l2Node::refuse(std::size_t index, const std::string& reason) {
     slot.life = SourceState{};
     slot.inRotation = false;
     slot.watchingSignal = false;
-    show(index, "Cannot capture: " + reason);
+    show(index, reason);
     if (!reported) {
         report(index, reason + " (" + slot.member.shown + ")");
     }

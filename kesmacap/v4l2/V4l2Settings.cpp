@@ -31,12 +31,6 @@ constexpr std::array<NamedStandard, 27> Standards{{
     {"SECAM-K", V4L2_STD_SECAM_K},   {"SECAM-DK", V4L2_STD_SECAM_DK},   {"SECAM-L", V4L2_STD_SECAM_L},
 }};
 
-bool sameLetters(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return g_ascii_tolower(x) == g_ascii_tolower(y);
-           });
-}
-
 struct UriDeleter {
     void operator()(GUri* uri) const { g_uri_unref(uri); }
 };
@@ -56,7 +50,7 @@ std::string parseParameter(V4l2Settings& settings, std::string_view key, const s
             return "input= wants a number or an input's name";
         }
     } else if (key == "standard") {
-        if (sameLetters(value, "auto")) {
+        if (SameLetters(value, "auto")) {
             settings.standard.reset();
         } else if (const auto standard = StandardNamed(value)) {
             settings.standard = standard;
@@ -65,11 +59,11 @@ std::string parseParameter(V4l2Settings& settings, std::string_view key, const s
         }
         settings.standardName = value;
     } else if (key == "deinterlace") {
-        if (sameLetters(value, "bob")) {
+        if (SameLetters(value, "bob")) {
             settings.deinterlace = Deinterlace::Bob;
-        } else if (sameLetters(value, "blend")) {
+        } else if (SameLetters(value, "blend")) {
             settings.deinterlace = Deinterlace::Blend;
-        } else if (sameLetters(value, "off")) {
+        } else if (SameLetters(value, "off")) {
             settings.deinterlace = Deinterlace::Off;
         } else {
             return "deinterlace=" + value + " is none of bob, blend, off";
@@ -82,9 +76,15 @@ std::string parseParameter(V4l2Settings& settings, std::string_view key, const s
 
 }  // namespace
 
+bool SameLetters(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return g_ascii_tolower(x) == g_ascii_tolower(y);
+           });
+}
+
 std::optional<v4l2_std_id> StandardNamed(std::string_view name) {
     for (const NamedStandard& standard : Standards) {
-        if (sameLetters(standard.name, name)) {
+        if (SameLetters(standard.name, name)) {
             return standard.id;
         }
     }
@@ -105,9 +105,8 @@ V4l2Uri ParseV4l2Uri(std::string_view text) {
         g_clear_error(&error);
         return parsed;
     }
-    if (!sameLetters(g_uri_get_scheme(uri.get()), "v4l2")) {
-        parsed.problem =
-            "not a V4L2 device (v4l2:///dev/videoN); the GStreamer library plays " + MaskSecrets(text);
+    if (!SameLetters(g_uri_get_scheme(uri.get()), "v4l2")) {
+        parsed.problem = "Not a V4L2 device (v4l2:///dev/videoN): the GStreamer library plays this source";
         return parsed;
     }
     const char* const host = g_uri_get_host(uri.get());

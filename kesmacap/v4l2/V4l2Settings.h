@@ -39,6 +39,9 @@ struct V4l2Settings {
     }
 };
 
+// Whether two names are the same but for the case of their ASCII letters.
+bool SameLetters(std::string_view a, std::string_view b);
+
 // The standard a name stands for ("PAL", "ntsc-m", "SECAM-L", "PAL-60" ...), case aside.
 std::optional<v4l2_std_id> StandardNamed(std::string_view name);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include "kesmacap/pictures/StatusPicture.h"
@@ -49,6 +50,13 @@ V4l2Source::V4l2Source(Channels& channels, std::unique_ptr<V4l2System> system, c
             group = std::prev(groups.end());
         }
         group->second.push_back({channel, *planned.settings, planned.shown});
+    }
+    for (int channel = 0; channel < ChannelCount; ++channel) {
+        // Said once; each start shows it in the window.
+        if (!plan_[channel].problem.empty() && !plan_[channel].shown.empty()) {
+            std::fprintf(stderr, "quadview v4l2: Camera%d: %s (%s)\n", channel + 1,
+                         plan_[channel].problem.c_str(), plan_[channel].shown.c_str());
+        }
     }
     for (auto& [key, members] : groups) {
         // Opened under the first window's name, which is the one that survives replugging.
