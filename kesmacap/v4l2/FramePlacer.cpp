@@ -89,8 +89,9 @@ FramePlacer::Rows FramePlacer::picture(const CapturedFrame& frame, Deinterlace d
     // Sequential fields woven back into one frame.
     fields_.resize(rowBytes * static_cast<std::size_t>(half) * 2);
     for (int row = 0; row < half; ++row) {
-        std::memcpy(&fields_[rowBytes * (2 * row)], top.first + top.stride * row, rowBytes);
-        std::memcpy(&fields_[rowBytes * (2 * row + 1)], bottom.first + bottom.stride * row, rowBytes);
+        const auto woven = static_cast<std::size_t>(row) * 2;
+        std::memcpy(&fields_[rowBytes * woven], top.first + top.stride * row, rowBytes);
+        std::memcpy(&fields_[rowBytes * (woven + 1)], bottom.first + bottom.stride * row, rowBytes);
     }
     return {fields_.data(), static_cast<std::ptrdiff_t>(rowBytes), half * 2};
 }

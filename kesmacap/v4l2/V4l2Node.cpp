@@ -142,7 +142,9 @@ void V4l2Node::run() {
         int timeout = -1;
         if (until != Clock::time_point::max()) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
-            timeout = static_cast<int>(std::clamp<decltype(left)>(left, 0, 24 * 3600 * 1000));
+            // poll takes an int: a day at most, the wait simply goes round again.
+            constexpr decltype(left) LongestWait = std::chrono::milliseconds(std::chrono::hours(24)).count();
+            timeout = static_cast<int>(std::clamp<decltype(left)>(left, 0, LongestWait));
         }
         // The device only while it streams: polling a queue that does not
         // stream starts the kernel's read() emulation (videobuf drivers such

@@ -26,8 +26,9 @@ namespace kesmacap {
 // stops, the next input and its standard are selected, streaming restarts,
 // the settling frames are dropped and one frame is shown.
 //
-// The thread waits in poll on the device and a wake-up until the next
-// deadline: a source's, or the next look at the input's signal status.
+// The thread waits in poll on its wake-up, and on the device while it
+// streams, until the next deadline: a source's, or the next look at the
+// inputs' signal status.
 class V4l2Node {
   public:
     struct Member {

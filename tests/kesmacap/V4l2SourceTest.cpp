@@ -344,14 +344,15 @@ TEST(V4l2Settings, UrisAndTheFileGiveEachWindowItsSettingsOrAReason) {
 TEST(FramePlacer, EachFieldOrderBobsBlendsOrWeaves) {
     constexpr int Width = 320;
     constexpr int Height = 240;
-    std::vector<std::uint8_t> buffer(Width * 3 * Height);
-    std::vector<std::uint8_t> shown(640 * 480 * 3);
+    constexpr std::size_t Line = std::size_t{Width} * 3;
+    std::vector<std::uint8_t> buffer(Line * Height);
+    std::vector<std::uint8_t> shown(MaxFrameBytes);
     FramePlacer placer;
-    const auto rowValue = [&](int row) { return shown[static_cast<std::size_t>(row) * 320 * 3]; };
+    const auto rowValue = [&](int row) { return shown[Line * static_cast<std::size_t>(row)]; };
     const auto fill = [&](bool interleaved, bool topFirst) {
         for (int row = 0; row < Height; ++row) {
             const bool first = interleaved ? (row % 2 == 0) == topFirst : row < Height / 2;
-            std::fill_n(&buffer[row * Width * 3], Width * 3, first ? 10 : 20);
+            std::fill_n(&buffer[Line * row], Line, first ? 10 : 20);
         }
     };
     struct Case {
@@ -364,21 +365,21 @@ TEST(FramePlacer, EachFieldOrderBobsBlendsOrWeaves) {
           Case{V4L2_FIELD_INTERLACED, true, false}, Case{V4L2_FIELD_SEQ_TB, false, true},
           Case{V4L2_FIELD_SEQ_BT, false, false}}) {
         fill(layout.interleaved, layout.topFirst);
-        CapturedFrame frame{buffer.data(), buffer.size(), Width, Height, Width * 3, layout.field, false};
+        CapturedFrame frame{buffer.data(), buffer.size(), Width, Height, Line, layout.field, false};
         ASSERT_EQ(placer.place(frame, Deinterlace::Bob, shown.data()).width, 640)
             << "line-doubled, then fitted";
         EXPECT_NEAR(shown[0], 10, 2) << layout.field;
         EXPECT_NEAR(shown[shown.size() - 1], 10, 2) << "the earlier field only: " << layout.field;
         placer.place(frame, Deinterlace::Blend, shown.data());
-        EXPECT_NEAR(shown[640 * 3 * 100], 15, 2) << layout.field;
+        EXPECT_NEAR(shown[std::size_t{640} * 3 * 100], 15, 2) << layout.field;
         const PlacedSize woven = placer.place(frame, Deinterlace::Off, shown.data());
         ASSERT_EQ(woven.width, Width) << "a frame that fits is shown as it is";
         EXPECT_EQ(rowValue(0) + rowValue(1), 30) << layout.field;
         EXPECT_EQ(rowValue(0), layout.topFirst ? 10 : 20) << "row 0 is the top field's: " << layout.field;
     }
-    CapturedFrame frame{buffer.data(), buffer.size() - 1, Width, Height, Width * 3, V4L2_FIELD_NONE, false};
+    CapturedFrame frame{buffer.data(), buffer.size() - 1, Width, Height, Line, V4L2_FIELD_NONE, false};
     EXPECT_EQ(placer.place(frame, Deinterlace::Bob, shown.data()).width, 0) << "a short buffer is dropped";
-    frame = {buffer.data(), buffer.size(), Width, Height / 2, Width * 3, V4L2_FIELD_TOP, true};
+    frame = {buffer.data(), buffer.size(), Width, Height / 2, Line, V4L2_FIELD_TOP, true};
     EXPECT_EQ(placer.place(frame, Deinterlace::Off, shown.data()).height, 480) << "one field is line-doubled";
 }
 
