@@ -30,7 +30,11 @@ SourceStep lost(SourceStep step, std::string reason, SourceClock::time_point now
 std::string clockTime(std::chrono::system_clock::time_point when) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     char text[16];
     std::strftime(text, sizeof text, "%H:%M:%S", &local);
     return text;
