@@ -54,7 +54,8 @@ DeviceProblem V4l2Device::open(const std::string& path) {
     if (system_.ioctl(fd, VIDIOC_QUERYCAP, &capability) != 0) {
         const int error = errno;
         system_.close(fd);
-        return {"Not a video device: " + ErrorText(error), true};
+        // ENOTTY: no Video4Linux2 device at all; anything else (an unplug under way) may pass.
+        return {"Not a video device: " + ErrorText(error), error == ENOTTY};
     }
     if ((deviceCaps(capability) & V4L2_CAP_VIDEO_CAPTURE) == 0 ||
         (deviceCaps(capability) & V4L2_CAP_STREAMING) == 0) {

@@ -69,7 +69,7 @@ std::string parseParameter(V4l2Settings& settings, std::string_view key, const s
             return "deinterlace=" + value + " is none of bob, blend, off";
         }
     } else {
-        return "unknown parameter \"" + std::string(key) + "\" (input, standard, deinterlace)";
+        return "Unknown parameter \"" + std::string(key) + "\" (input, standard, deinterlace)";
     }
     return {};
 }
@@ -113,7 +113,7 @@ V4l2Uri ParseV4l2Uri(std::string_view text) {
     parsed.settings.device = g_uri_get_path(uri.get());
     if ((host != nullptr && *host != '\0') || parsed.settings.device.empty() ||
         parsed.settings.device.front() != '/') {
-        parsed.problem = "no device path: v4l2:///dev/videoN has three slashes";
+        parsed.problem = "No device path: v4l2:///dev/videoN has three slashes";
         return parsed;
     }
     const char* const query = g_uri_get_query(uri.get());

@@ -59,8 +59,12 @@ V4l2Source::V4l2Source(Channels& channels, std::unique_ptr<V4l2System> system, c
         }
     }
     for (auto& [key, members] : groups) {
-        // Opened under the first window's name, which is the one that survives replugging.
-        const std::string device = members.front().settings.device;
+        // Opened under a /dev/v4l/ name when a window gives one: that name follows the device across
+        // replugging.
+        const auto stable = std::find_if(members.begin(), members.end(), [](const V4l2Node::Member& member) {
+            return member.settings.device.rfind("/dev/v4l/", 0) == 0;
+        });
+        const std::string device = (stable != members.end() ? *stable : members.front()).settings.device;
         nodes_.push_back(std::make_unique<V4l2Node>(*system_, channels_, device, std::move(members)));
     }
 }
