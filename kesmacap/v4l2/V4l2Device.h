@@ -38,7 +38,7 @@ class V4l2Device {
     V4l2Device(const V4l2Device&) = delete;
     V4l2Device& operator=(const V4l2Device&) = delete;
 
-    // Opens a streaming capture node and subscribes to its source changes.
+    // Opens a streaming capture node.
     DeviceProblem open(const std::string& path);
     // Stops streaming, releases the buffers and closes.
     void close();
@@ -47,8 +47,9 @@ class V4l2Device {
     bool answers() const;
     int descriptor() const { return fd_; }
 
-    // Selects the input and its standard (or DV timings) and negotiates the
-    // format; streaming must be off. Buffers are released where a change needs it.
+    // Selects the input and its standard (or DV timings), subscribes to the
+    // input's source changes and negotiates the format; streaming stops first.
+    // Buffers are released where a change needs it.
     DeviceProblem configure(const V4l2Settings& settings);
     // What the current input's status says is wrong ("no signal" ...), or nothing.
     std::string signalProblem() const;
@@ -61,8 +62,8 @@ class V4l2Device {
     void stopStreaming();
     bool isStreaming() const { return streaming_; }
 
-    // Takes the source-change events queued; whether any said the picture's
-    // size or signal changed.
+    // Takes the events queued; whether any was a source change (new timings,
+    // a standard or a signal come or gone).
     bool takeSourceChanges();
     // Dequeues one ready frame, hands it to `use` unless the driver marked it
     // broken, and queues the buffer again; 0, or the errno when the device failed.
