@@ -14,7 +14,7 @@ namespace kesmacap {
 namespace {
 
 constexpr v4l2_buf_type CaptureType = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-// No driver has more inputs or formats than this; a broken one that never says "no more" ends here.
+// No driver has more inputs or events queued than this; a broken one that never says "no more" ends here.
 constexpr std::uint32_t MostEntries = 256;
 
 // A request about one of the device's memory-mapped capture buffers.
@@ -24,11 +24,6 @@ v4l2_buffer mappedBuffer(std::uint32_t index = 0) {
     buffer.memory = V4L2_MEMORY_MMAP;
     buffer.index = index;
     return buffer;
-}
-
-std::uint32_t deviceCaps(const v4l2_capability& capability) {
-    return (capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps
-                                                                 : capability.capabilities;
 }
 
 std::string nameOf(const v4l2_input& input) {
@@ -57,8 +52,8 @@ DeviceProblem V4l2Device::open(const std::string& path) {
         // ENOTTY: no Video4Linux2 device at all; anything else (an unplug under way) may pass.
         return {"Not a video device: " + ErrorText(error), error == ENOTTY};
     }
-    if ((deviceCaps(capability) & V4L2_CAP_VIDEO_CAPTURE) == 0 ||
-        (deviceCaps(capability) & V4L2_CAP_STREAMING) == 0) {
+    if ((NodeCaps(capability) & V4L2_CAP_VIDEO_CAPTURE) == 0 ||
+        (NodeCaps(capability) & V4L2_CAP_STREAMING) == 0) {
         system_.close(fd);
         return {"Not a video capture node", true};
     }
@@ -240,16 +235,10 @@ DeviceProblem V4l2Device::selectTimings() {
 
 std::string V4l2Device::formatsOffered() const {
     std::string formats;
-    for (std::uint32_t index = 0; index < MostEntries; ++index) {
-        v4l2_fmtdesc description{};
-        description.index = index;
-        description.type = CaptureType;
-        if (system_.ioctl(fd_, VIDIOC_ENUM_FMT, &description) != 0) {
-            break;
-        }
-        const char* const text = reinterpret_cast<const char*>(description.description);
+    for (const v4l2_fmtdesc& format : CaptureFormats(system_, fd_)) {
+        const char* const text = reinterpret_cast<const char*>(format.description);
         formats +=
-            (formats.empty() ? "" : ", ") + std::string(text, strnlen(text, sizeof description.description));
+            (formats.empty() ? "" : ", ") + std::string(text, strnlen(text, sizeof format.description));
     }
     return formats.empty() ? "no format it names" : formats;
 }

@@ -59,29 +59,39 @@ bool capturesVideo(V4l2System& system, const std::string& path) {
         return false;
     }
     v4l2_capability capability{};
-    bool capture = system.ioctl(fd, VIDIOC_QUERYCAP, &capability) == 0 &&
-                   ((capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps
-                                                                          : capability.capabilities) &
-                       V4L2_CAP_VIDEO_CAPTURE;
-    bool bgr = false;
-    constexpr std::uint32_t MostFormats = 256;
-    for (std::uint32_t index = 0; capture && !bgr && index < MostFormats; ++index) {
-        v4l2_fmtdesc format{};
-        format.index = index;
-        format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (system.ioctl(fd, VIDIOC_ENUM_FMT, &format) != 0) {
-            break;
-        }
-        bgr = format.pixelformat == V4L2_PIX_FMT_BGR24;
-    }
+    const bool capture = system.ioctl(fd, VIDIOC_QUERYCAP, &capability) == 0 &&
+                         (NodeCaps(capability) & V4L2_CAP_VIDEO_CAPTURE) != 0;
+    const auto formats = capture ? CaptureFormats(system, fd) : std::vector<v4l2_fmtdesc>{};
     system.close(fd);
-    return capture && bgr;
+    return std::any_of(formats.begin(), formats.end(),
+                       [](const v4l2_fmtdesc& format) { return format.pixelformat == V4L2_PIX_FMT_BGR24; });
 }
 
 }  // namespace
 
 std::unique_ptr<V4l2System> MakeLibv4l2System() {
     return std::make_unique<Libv4l2System>();
+}
+
+std::uint32_t NodeCaps(const v4l2_capability& capability) {
+    return (capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps
+                                                                 : capability.capabilities;
+}
+
+std::vector<v4l2_fmtdesc> CaptureFormats(V4l2System& system, int fd) {
+    // No driver offers more; a broken one that never says "no more" ends here.
+    constexpr std::uint32_t MostFormats = 256;
+    std::vector<v4l2_fmtdesc> formats;
+    for (std::uint32_t index = 0; index < MostFormats; ++index) {
+        v4l2_fmtdesc format{};
+        format.index = index;
+        format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (system.ioctl(fd, VIDIOC_ENUM_FMT, &format) != 0) {
+            break;
+        }
+        formats.push_back(format);
+    }
+    return formats;
 }
 
 std::vector<std::string> ResolveV4l2Devices(V4l2System& system, const char* configured) {

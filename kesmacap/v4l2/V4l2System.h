@@ -1,8 +1,10 @@
 #pragma once
 
+#include <linux/videodev2.h>
 #include <poll.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +29,11 @@ class V4l2System {
 };
 
 std::unique_ptr<V4l2System> MakeLibv4l2System();
+
+// What the node itself can do: its device_caps where the driver gives them.
+std::uint32_t NodeCaps(const v4l2_capability& capability);
+// The capture formats an open node offers (through libv4l2: its conversions included).
+std::vector<v4l2_fmtdesc> CaptureFormats(V4l2System& system, int fd);
 
 // The device of each channel: the list in `configured` (comma-separated paths)
 // when given, else the video nodes that capture B, G, R in numeric order.
