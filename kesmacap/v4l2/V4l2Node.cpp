@@ -167,6 +167,8 @@ void V4l2Node::run() {
 void V4l2Node::feed(std::size_t index, const SourceEvent& event) {
     Slot& slot = slots_[index];
     const Clock::time_point now = Clock::now();
+    // A loss was reported since the start and no picture came since: a picture now is news.
+    const bool wasLost = slot.life.lossReported;
     const SourceStep step = SourceLife::advance(slot.life, event, now);
     slot.life = step.state;
     if (event.kind == SourceEventKind::Start || step.state.phase == SourcePhase::Stopped ||
@@ -180,15 +182,10 @@ void V4l2Node::feed(std::size_t index, const SourceEvent& event) {
         show(index, SourceLife::describe(step, now, "Cannot capture"));
     }
     // A device showing is no news, one that is back after a loss is.
-    if (event.kind == SourceEventKind::Start) {
-        slot.troubled = false;
-    }
-    if (step.news && step.state.phase == SourcePhase::Live && slot.troubled) {
+    if (step.news && step.state.phase == SourcePhase::Live && wasLost) {
         report(index, "showing " + slot.member.shown + " again");
-        slot.troubled = false;
     } else if (step.news && step.state.phase != SourcePhase::Live) {
         report(index, step.reason + " (" + slot.member.shown + "); trying again in the background");
-        slot.troubled = true;
     }
     if (step.build) {
         if (const DeviceProblem problem = build(index)) {
@@ -375,8 +372,9 @@ void V4l2Node::checkSignals() {
     if (!device_.isOpen()) {
         return;
     }
-    if (!device_.answers()) {
-        lose("The device was unplugged");  // while it was not streaming
+    // A streaming device that goes hangs up its poll; one that does not stream is asked.
+    if (!device_.isStreaming() && !device_.answers()) {
+        lose("The device was unplugged");
         return;
     }
     for (std::size_t slot = 0; slot < slots_.size(); ++slot) {

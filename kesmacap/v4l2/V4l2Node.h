@@ -69,7 +69,6 @@ class V4l2Node {
         bool inRotation = false;      // built: shown when its input's turn comes
         bool watchingSignal = false;  // lost for want of signal: its input is watched
         std::uint32_t input = 0;      // the input index it resolved to
-        bool troubled = false;        // a loss was reported: its return is news too
     };
 
     void command(int channel, const Command& change);
