@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,11 +24,13 @@
 #include "tests/support/ImageFiles.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/TestPlatform.h"
+#include "tests/support/Waiting.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testing_support::CardConformance;
+using testing_support::Eventually;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -319,17 +320,6 @@ bool showsStatus(const Frame& frame) {
            frame.pixels[(BarRow * Width + Width / 16) * 3 + 1] < 100;
 }
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
 // One node, four S-Video inputs, four windows (the sources file names input=0 ... 3).
 // Each input has its own brightness, so each window can tell whose picture it shows.
 TEST(VividInputs, FourWindowsOnOneNodeEachShowItsOwnInputAtItsShareOfTheRate) {
@@ -346,7 +336,8 @@ TEST(VividInputs, FourWindowsOnOneNodeEachShowItsOwnInputAtItsShareOfTheRate) {
     }
     std::array<std::int32_t, Channels> first{};
     for (ChannelIndex channel = 0; channel < Channels; ++channel) {
-        ASSERT_TRUE(waitFor([&] { return whiteLevel(frameOf(channel)) >= 0; }, 10s)) << "window " << channel;
+        ASSERT_TRUE(Eventually([&] { return whiteLevel(frameOf(channel)) >= 0; }, 10s))
+            << "window " << channel;
         first[channel] = frameOf(channel).sequence;
     }
     constexpr auto Measured = 4s;
@@ -376,7 +367,7 @@ TEST(VividStandards, PalAndNtscAreSetAndScaledToFillTheWindow) {
     const int fd = ::open(captureNodes().at(0).c_str(), O_RDWR | O_NONBLOCK);
     bool pal = false;
     bool ntsc = false;
-    waitFor(
+    Eventually(
         [&] {
             v4l2_std_id standard = 0;
             v4l2_format format{};
@@ -393,7 +384,7 @@ TEST(VividStandards, PalAndNtscAreSetAndScaledToFillTheWindow) {
     EXPECT_TRUE(pal) << "PAL at 720 x 576 set on input 0";
     EXPECT_TRUE(ntsc) << "NTSC at 720 x 480 set on input 1";
     for (ChannelIndex channel = 0; channel < 2; ++channel) {
-        EXPECT_TRUE(waitFor(
+        EXPECT_TRUE(Eventually(
             [&] {
                 const Frame frame = frameOf(channel);
                 return showsBars(frame.pixels, frame.width, frame.height, 12);
@@ -455,10 +446,10 @@ TEST(VividSignal, NoSignalShowsTheStatusAndPicturesComeBackWithinTwoSeconds) {
     ASSERT_GE(nextFrame(0, -1, 5000ms), 0);
     for (int pass = 0; pass < 2; ++pass) {
         ASSERT_EQ(run("v4l2-ctl -d " + node + " -c standard_signal_mode=1"), "");  // no signal
-        EXPECT_TRUE(waitFor([&] { return showsStatus(frameOf(0)); }, 2s))
+        EXPECT_TRUE(Eventually([&] { return showsStatus(frameOf(0)); }, 2s))
             << "the status picture, never noise";
         ASSERT_EQ(run("v4l2-ctl -d " + node + " -c standard_signal_mode=0"), "");
-        EXPECT_TRUE(waitFor(
+        EXPECT_TRUE(Eventually(
             [&] {
                 const Frame frame = frameOf(0);
                 return showsBars(frame.pixels, frame.width, frame.height, 12);
@@ -484,7 +475,7 @@ TEST(VividUnplug, OneGoesTheOthersStreamAndItComesBack) {
         SCOPED_TRACE("round " + std::to_string(round));
         const auto unplugged = static_cast<ChannelIndex>(round % Channels);
         ASSERT_EQ(run("v4l2-ctl -d " + nodes[unplugged] + " --set-ctrl=disconnect=1"), "");
-        EXPECT_TRUE(waitFor([&] { return showsStatus(frameOf(unplugged)); }, 2s)) << "said in its window";
+        EXPECT_TRUE(Eventually([&] { return showsStatus(frameOf(unplugged)); }, 2s)) << "said in its window";
         for (ChannelIndex channel = 0; channel < Channels; ++channel) {
             if (channel != unplugged) {
                 const std::int32_t now = frameOf(channel).sequence;
@@ -492,7 +483,7 @@ TEST(VividUnplug, OneGoesTheOthersStreamAndItComesBack) {
                     << "channel " << channel << " goes on";
             }
         }
-        EXPECT_TRUE(waitFor(
+        EXPECT_TRUE(Eventually(
             [&] {
                 const Frame frame = frameOf(unplugged);
                 return showsBars(frame.pixels, frame.width, frame.height, 8);
