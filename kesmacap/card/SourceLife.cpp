@@ -11,6 +11,37 @@ SourceStep built(SourceStep step, SourceClock::time_point now) {
     step.build = true;
     step.state.phase = SourcePhase::Connecting;
     step.state.deadline = now + SourceLife::ConnectGrace;
+    step.state.playedFrom = now;
+    return step;
+}
+
+// Nothing built until the next start; the reason stays in the picture.
+SourceStep refused(SourceStep step, std::string reason) {
+    const SourcePhase was = step.state.phase;
+    step.tearDown = was != SourcePhase::Stopped && was != SourcePhase::Refused;
+    step.show = true;
+    step.status = SourceStatus::Refused;
+    step.reason = std::move(reason);
+    step.news = !step.state.lossReported;
+    step.state.lossReported = true;
+    step.state.phase = SourcePhase::Refused;
+    step.state.deadline = SourceClock::time_point::max();
+    return step;
+}
+
+// A recording at its end: from its start again, at most once per ReplayInterval,
+// its last picture kept meanwhile.
+SourceStep ended(SourceStep step, bool rewindable, SourceClock::time_point now) {
+    const SourceClock::time_point due = step.state.playedFrom + SourceLife::ReplayInterval;
+    if (rewindable && now >= due) {
+        step.rewind = true;
+        step.state.playedFrom = now;
+        step.state.deadline = std::max(step.state.deadline, now + SourceLife::Silence);
+        return step;
+    }
+    step.tearDown = true;
+    step.state.phase = SourcePhase::Retrying;
+    step.state.deadline = std::max(now, due);
     return step;
 }
 
@@ -55,6 +86,8 @@ std::string SourceLife::describe(const SourceStep& step, SourceClock::time_point
         case SourceStatus::Failed:
             return std::string(failing) + " at " + clockTime(std::chrono::system_clock::now()) + ": " +
                    std::string(why) + ". Trying again.";
+        case SourceStatus::Refused:
+            return step.reason;
         case SourceStatus::NoSignal: {
             const auto since =
                 std::chrono::system_clock::now() -
@@ -72,7 +105,7 @@ SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& even
     const bool running = state.phase == SourcePhase::Connecting || state.phase == SourcePhase::Live;
     switch (event.kind) {
         case SourceEventKind::Start:
-            step.tearDown = state.phase != SourcePhase::Stopped;
+            step.tearDown = state.phase != SourcePhase::Stopped && state.phase != SourcePhase::Refused;
             step.state = SourceState{};
             step.state.backoff = FirstRetry;
             step.show = true;
@@ -80,14 +113,15 @@ SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& even
             return built(step, now);
         case SourceEventKind::Stop:
         case SourceEventKind::Close:
-            step.tearDown = state.phase != SourcePhase::Stopped;
+            step.tearDown = state.phase != SourcePhase::Stopped && state.phase != SourcePhase::Refused;
             step.state = SourceState{};
             return step;
         case SourceEventKind::Frame:
             if (!running) {
                 return step;  // from a source already torn down
             }
-            step.news = state.phase == SourcePhase::Connecting;
+            // The first picture since the start or a loss; not that of a recording played again.
+            step.news = state.phase == SourcePhase::Connecting && (!state.everLive || state.lossReported);
             step.state.phase = SourcePhase::Live;
             step.state.lastFrame = std::max(state.lastFrame, now);
             step.state.deadline = step.state.lastFrame + Silence;
@@ -101,17 +135,41 @@ SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& even
                 step.status = SourceStatus::Connected;
                 step.reason = event.reason;
             } else if (state.phase == SourcePhase::Live) {
-                // Heard from (a stream filling its buffer): not silent.
-                step.state.deadline = std::max(state.deadline, now + Silence);
+                step.state.deadline = std::max(state.deadline, now + Silence);  // heard from: not silent
             } else if (state.phase == SourcePhase::Retrying) {
                 // Back of its own accord (a signal, a device plugged in again): no need to wait.
                 return built(step, now);
             }
             return step;
+        case SourceEventKind::Progress:
+            // Heard from (a stream filling its buffer): neither silent nor stuck connecting.
+            if (state.phase == SourcePhase::Connecting) {
+                step.state.deadline = std::max(state.deadline, now + ConnectGrace);
+            } else if (state.phase == SourcePhase::Live) {
+                step.state.deadline = std::max(state.deadline, now + Silence);
+            }
+            return step;
         case SourceEventKind::Error:
             return running ? lost(step, event.reason, now) : step;
+        case SourceEventKind::LoginRefused:
+            if (!running) {
+                return step;
+            }
+            // Each attempt counts against the camera's lock-out, whatever came between.
+            if (++step.state.loginsRefused < MostLogins) {
+                return lost(step, event.reason, now);
+            }
+            return refused(step, event.reason + "; refused " + std::to_string(MostLogins) +
+                                     " times, so not tried again until F1");
+        case SourceEventKind::Refused:
+            return state.phase != SourcePhase::Stopped ? refused(step, event.reason) : step;
         case SourceEventKind::EndOfStream:
             return running ? lost(step, "the stream ended", now) : step;
+        case SourceEventKind::Ended:
+            if (state.phase == SourcePhase::Connecting) {
+                return lost(step, "it ended before its first picture", now);
+            }
+            return state.phase == SourcePhase::Live ? ended(step, event.rewindable, now) : step;
         case SourceEventKind::Timer:
             if (now < state.deadline) {
                 return step;
@@ -125,6 +183,7 @@ SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& even
                 case SourcePhase::Retrying:
                     return built(step, now);
                 case SourcePhase::Stopped:
+                case SourcePhase::Refused:
                     return step;
             }
     }

@@ -17,23 +17,30 @@ enum class SourcePhase : std::uint8_t {
     Stopped,     // not wanted: nothing built
     Connecting,  // built, no picture yet: has its own grace
     Live,        // pictures coming: watched for silence
-    Retrying,    // lost: torn down, built again when the timer is due
+    Retrying,    // lost or ended: torn down, built again when the timer is due
+    Refused,     // cannot work until the next start: nothing built, the reason shown
 };
 
 enum class SourceEventKind : std::uint8_t {
-    Start,        // the viewer starts the channel (again: from the beginning)
-    Stop,         // the viewer stops it
-    Close,        // the viewer closes it
-    Frame,        // a picture came, at the time given
-    Error,        // the source failed; reason says why
-    EndOfStream,  // the source said it has nothing more
-    Connected,    // the source answered, is still heard from, or is back; reason says what it sends
-    Timer,        // the deadline of the state has come (or a spurious wake-up)
+    Start,         // the viewer starts the channel (again: from the beginning)
+    Stop,          // the viewer stops it
+    Close,         // the viewer closes it
+    Frame,         // a picture came, at the time given
+    Error,         // the source failed; reason says why
+    LoginRefused,  // the source refused the credentials; reason says why
+    Refused,       // trying again cannot help until the next start (a format it cannot show)
+    EndOfStream,   // a live source said it has nothing more
+    Ended,         // a recording (a file, a snapshot) played to its end
+    Connected,     // the source answered, or is back; reason says what it sends
+    Progress,      // the source is heard from without a picture (buffering): alive
+    Timer,         // the deadline of the state has come (or a spurious wake-up)
 };
 
 struct SourceEvent {
     SourceEventKind kind;
     std::string reason;
+    // Of Ended: the source can be sought back to its start (else it is built anew).
+    bool rewindable = false;
 };
 
 // What the channel shows while it has no picture.
@@ -42,6 +49,7 @@ enum class SourceStatus : std::uint8_t {
     Connected,   // answered, the first picture not yet come
     Failed,      // never brought a picture since the start; trying again
     NoSignal,    // brought pictures, then none; trying again
+    Refused,     // not tried again until the next start
 };
 
 struct SourceState {
@@ -52,6 +60,8 @@ struct SourceState {
     bool everLive = false;      // since the last start
     bool lossReported = false;  // since the last start or picture
     std::chrono::milliseconds backoff{0};
+    int loginsRefused = 0;                 // since the last start
+    SourceClock::time_point playedFrom{};  // the last build or rewind
 };
 
 // What the library does, in this order: tear the source down, build it, show
@@ -61,6 +71,7 @@ struct SourceStep {
     bool tearDown = false;
     bool build = false;
     bool show = false;
+    bool rewind = false;  // seek the source back to its start (instead of building it anew)
     SourceStatus status = SourceStatus::Connecting;
     std::string reason;  // of the status shown
     // The first picture after a start or a loss, or the first loss after
@@ -76,6 +87,12 @@ struct SourceLife {
     static constexpr std::chrono::milliseconds Silence{3000};
     static constexpr std::chrono::milliseconds FirstRetry{1000};
     static constexpr std::chrono::milliseconds LongestRetry{5000};
+    // Attempts at a login the source refuses, per start: cameras lock the
+    // account (and often the client's address) after a handful.
+    static constexpr int MostLogins = 3;
+    // A recording that ended is played again at most this often: a snapshot
+    // URL (one JPEG) is otherwise fetched in a tight loop.
+    static constexpr std::chrono::milliseconds ReplayInterval{1000};
 
     static SourceStep advance(const SourceState& state, const SourceEvent& event,
                               SourceClock::time_point now);

@@ -14,14 +14,21 @@ using Kind = SourceEventKind;
 using Phase = SourcePhase;
 using Status = SourceStatus;
 
+// A row's event: a kind alone, or an event with its reason or flag.
+struct Event : SourceEvent {
+    Event(Kind kind) : SourceEvent{kind, "why"} {}  // NOLINT(google-explicit-constructor): rows read as tables
+    Event(SourceEvent event) : SourceEvent(std::move(event)) {}  // NOLINT(google-explicit-constructor)
+};
+
 struct Row {
     std::chrono::milliseconds at;  // since the first row
-    Kind event;
+    Event event;
     Phase phase;
     bool tearDown, build, show;
     Status status;                       // when shown
     std::chrono::milliseconds deadline;  // since the first row; -1: none
     bool news;
+    bool rewind = false;
 };
 
 constexpr auto None = std::chrono::milliseconds(-1);
@@ -31,7 +38,7 @@ void play(const std::vector<Row>& rows) {
     SourceState state;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
-        const SourceStep step = SourceLife::advance(state, {row.event, "why"}, origin + row.at);
+        const SourceStep step = SourceLife::advance(state, row.event, origin + row.at);
         SCOPED_TRACE("row " + std::to_string(i + 1));
         EXPECT_EQ(step.state.phase, row.phase);
         EXPECT_EQ(step.tearDown, row.tearDown);
@@ -43,6 +50,7 @@ void play(const std::vector<Row>& rows) {
         EXPECT_EQ(step.state.deadline,
                   row.deadline == None ? SourceClock::time_point::max() : origin + row.deadline);
         EXPECT_EQ(step.news, row.news);
+        EXPECT_EQ(step.rewind, row.rewind);
         state = step.state;
     }
 }
@@ -86,6 +94,76 @@ TEST(SourceLife, ACameraThatNeverAnswersAndRestarts) {
         { 13200ms, Kind::Close,       Phase::Stopped,    true,  false, false, {},                 None,    false},
         { 13300ms, Kind::Stop,        Phase::Stopped,    false, false, false, {},                 None,    false},
         { 13400ms, Kind::Error,       Phase::Stopped,    false, false, false, {},                 None,    false},
+    });
+}
+TEST(SourceLife, ARefusedLoginIsTriedThreeTimesPerStartThenWaitsForF1) {
+    const SourceEvent refusal{Kind::LoginRefused, "wrong password"};
+    play({
+        {     0ms, Kind::Start,       Phase::Connecting, false, true,  true,  Status::Connecting, 10000ms, false},
+        {   100ms, refusal,           Phase::Retrying,   true,  false, true,  Status::Failed,      1100ms, true },
+        {  1100ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 11100ms, false},
+        {  1200ms, Kind::Error,       Phase::Retrying,   true,  false, true,  Status::Failed,      3200ms, false},  // counts not
+        {  3200ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 13200ms, false},
+        {  3300ms, refusal,           Phase::Retrying,   true,  false, true,  Status::Failed,      7300ms, false},
+        {  7300ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 17300ms, false},
+        {  7400ms, Kind::Frame,       Phase::Live,       false, false, false, {},                 10400ms, true },  // a picture forgives nothing
+        {  8000ms, refusal,           Phase::Refused,    true,  false, true,  Status::Refused,    None,    true },
+        { 20000ms, Kind::Timer,       Phase::Refused,    false, false, false, {},                 None,    false},
+        { 20100ms, Kind::Connected,   Phase::Refused,    false, false, false, {},                 None,    false},
+        { 20200ms, Kind::Error,       Phase::Refused,    false, false, false, {},                 None,    false},
+        { 30000ms, Kind::Start,       Phase::Connecting, false, true,  true,  Status::Connecting, 40000ms, false},  // F1: three more
+        { 30100ms, refusal,           Phase::Retrying,   true,  false, true,  Status::Failed,     31100ms, true },
+        { 30200ms, Kind::Refused,     Phase::Refused,    true,  false, true,  Status::Refused,    None,    false},  // for good
+        { 30300ms, Kind::Stop,        Phase::Stopped,    false, false, false, {},                 None,    false},
+    });
+    SourceState state = SourceLife::advance({}, Event(Kind::Start), {}).state;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        state = SourceLife::advance(state, refusal, {}).state;
+        state = SourceLife::advance(state, Event(Kind::Start), {}).state;
+    }
+    EXPECT_EQ(SourceLife::advance(state, refusal, {}).state.phase, Phase::Retrying) << "each start counts anew";
+    SourceState twice;
+    twice.phase = Phase::Connecting;
+    twice.loginsRefused = 2;
+    EXPECT_EQ(SourceLife::describe(SourceLife::advance(twice, refusal, {}), {}),
+              "wrong password; refused 3 times, so not tried again until F1");
+}
+
+TEST(SourceLife, ARecordingAtItsEndPlaysAgainAtMostOnceASecondKeepingItsPicture) {
+    const SourceEvent rewindable{Kind::Ended, {}, true};
+    const SourceEvent once{Kind::Ended, {}, false};  // a snapshot, or a server without ranges
+    play({
+        {     0ms, Kind::Start,       Phase::Connecting, false, true,  true,  Status::Connecting, 10000ms, false},
+        {   200ms, Kind::Frame,       Phase::Live,       false, false, false, {},                  3200ms, true },
+        {   300ms, once,              Phase::Retrying,   true,  false, false, {},                  1000ms, false},
+        {  1000ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 11000ms, false},
+        {  1100ms, Kind::Frame,       Phase::Live,       false, false, false, {},                  4100ms, false},
+        {  2500ms, once,              Phase::Retrying,   true,  false, false, {},                  2500ms, false},  // due already
+        {  2500ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 12500ms, false},
+        {  2600ms, Kind::Frame,       Phase::Live,       false, false, false, {},                  5600ms, false},
+        {  3000ms, rewindable,        Phase::Retrying,   true,  false, false, {},                  3500ms, false},  // too soon to seek
+        {  3500ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 13500ms, false},
+        {  3600ms, Kind::Frame,       Phase::Live,       false, false, false, {},                  6600ms, false},
+        {  5000ms, rewindable,        Phase::Live,       false, false, false, {},                  8000ms, false, true},
+        {  5100ms, Kind::Frame,       Phase::Live,       false, false, false, {},                  8100ms, false},
+        {  6100ms, Kind::EndOfStream, Phase::Retrying,   true,  false, true,  Status::NoSignal,    7100ms, true },  // live: lost
+        {  7100ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 17100ms, false},
+        {  7200ms, once,              Phase::Retrying,   true,  false, true,  Status::NoSignal,    9200ms, false},  // no picture: lost
+        {  9200ms, Kind::Stop,        Phase::Stopped,    true,  false, false, {},                 None,    false},
+        {  9300ms, once,              Phase::Stopped,    false, false, false, {},                 None,    false},
+    });
+}
+
+TEST(SourceLife, BufferingProgressKeepsASourceAlive) {
+    play({
+        {     0ms, Kind::Start,       Phase::Connecting, false, true,  true,  Status::Connecting, 10000ms, false},
+        {  8000ms, Kind::Progress,    Phase::Connecting, false, false, false, {},                 18000ms, false},
+        { 17000ms, Kind::Progress,    Phase::Connecting, false, false, false, {},                 27000ms, false},
+        { 18000ms, Kind::Frame,       Phase::Live,       false, false, false, {},                 21000ms, true },
+        { 20000ms, Kind::Progress,    Phase::Live,       false, false, false, {},                 23000ms, false},  // stalled, filling
+        { 20500ms, Kind::Progress,    Phase::Live,       false, false, false, {},                 23500ms, false},
+        { 23500ms, Kind::Timer,       Phase::Retrying,   true,  false, true,  Status::NoSignal,   24500ms, true },
+        { 23600ms, Kind::Progress,    Phase::Retrying,   false, false, false, {},                 24500ms, false},  // from one torn down
     });
 }
 // clang-format on
