@@ -16,7 +16,7 @@ using Status = SourceStatus;
 
 // A row's event: a kind alone, or an event with its reason or flag (implicit, so rows read as tables).
 struct Event : SourceEvent {
-    Event(Kind kind) : SourceEvent{kind, "why"} {}  // NOLINT(google-explicit-constructor)
+    Event(Kind kind) : SourceEvent{kind, "why"} {}               // NOLINT(google-explicit-constructor)
     Event(SourceEvent event) : SourceEvent(std::move(event)) {}  // NOLINT(google-explicit-constructor)
 };
 
