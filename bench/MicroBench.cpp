@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -142,16 +143,27 @@ void BM_SimulatedCardRenderFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_SimulatedCardRenderFrame);
 
-// A captured analogue frame into its window: 720 x 576 PAL or 720 x 480 NTSC,
-// interlaced as the card lays the fields out, each way of dealing with them.
+// A captured analogue frame into its window from the device's buffer: 720 x
+// 576 PAL or 720 x 480 NTSC, interlaced as the card lays the fields out, each
+// way of dealing with them, in the card's own YUYV or I420, or in the B, G, R
+// libv4l2 converts other formats to (its conversion not counted).
+constexpr std::array<std::uint32_t, 3> CapturedFormats{V4L2_PIX_FMT_BGR24, V4L2_PIX_FMT_YUYV,
+                                                       V4L2_PIX_FMT_YUV420};
+
 void BM_PlaceCapturedFrame(benchmark::State& state) {
     const int height = static_cast<int>(state.range(0));
     const auto field = static_cast<std::uint32_t>(state.range(1));
     const auto deinterlace = static_cast<kesmacap::Deinterlace>(state.range(2));
-    const auto captured = noise(std::size_t{720} * height * 3);
+    const std::uint32_t format = CapturedFormats.at(static_cast<std::size_t>(state.range(3)));
+    const std::size_t line = format == V4L2_PIX_FMT_BGR24  ? 720 * 3
+                             : format == V4L2_PIX_FMT_YUYV ? 720 * 2
+                                                           : 720;
+    const std::size_t lines = format == V4L2_PIX_FMT_YUV420 ? height * std::size_t{3} / 2 : height;
+    const auto captured = noise(line * lines);
     std::vector<std::uint8_t> shown(FrameBytes);
     kesmacap::FramePlacer placer;
-    const kesmacap::CapturedFrame frame{captured.data(), captured.size(), 720, height, 720 * 3, field, true};
+    kesmacap::CapturedFrame frame{captured.data(), captured.size(), 720, height, line, field, true, format};
+    frame.standard = height == 576 ? V4L2_STD_PAL : V4L2_STD_NTSC;
     for (auto _ : state) {
         benchmark::DoNotOptimize(placer.place(frame, deinterlace, shown.data()));
         benchmark::ClobberMemory();
@@ -160,15 +172,24 @@ void BM_PlaceCapturedFrame(benchmark::State& state) {
 constexpr long Bob = static_cast<long>(kesmacap::Deinterlace::Bob);
 constexpr long Blend = static_cast<long>(kesmacap::Deinterlace::Blend);
 constexpr long Off = static_cast<long>(kesmacap::Deinterlace::Off);
+constexpr long Bgr = 0;
+constexpr long Yuyv = 1;
+constexpr long I420 = 2;
 BENCHMARK(BM_PlaceCapturedFrame)
-    ->ArgNames({"lines", "field", "deinterlace"})
-    ->Args({576, V4L2_FIELD_NONE, Bob})
-    ->Args({576, V4L2_FIELD_INTERLACED, Bob})
-    ->Args({576, V4L2_FIELD_INTERLACED, Blend})
-    ->Args({576, V4L2_FIELD_INTERLACED, Off})
-    ->Args({576, V4L2_FIELD_SEQ_TB, Bob})
-    ->Args({576, V4L2_FIELD_SEQ_TB, Off})
-    ->Args({480, V4L2_FIELD_INTERLACED, Bob});
+    ->ArgNames({"lines", "field", "deinterlace", "format"})
+    ->Args({576, V4L2_FIELD_NONE, Bob, Bgr})
+    ->Args({576, V4L2_FIELD_INTERLACED, Bob, Bgr})
+    ->Args({576, V4L2_FIELD_INTERLACED, Blend, Bgr})
+    ->Args({576, V4L2_FIELD_INTERLACED, Off, Bgr})
+    ->Args({576, V4L2_FIELD_SEQ_TB, Off, Bgr})
+    ->Args({576, V4L2_FIELD_NONE, Bob, Yuyv})
+    ->Args({576, V4L2_FIELD_INTERLACED, Bob, Yuyv})
+    ->Args({576, V4L2_FIELD_INTERLACED, Blend, Yuyv})
+    ->Args({576, V4L2_FIELD_INTERLACED, Off, Yuyv})
+    ->Args({576, V4L2_FIELD_SEQ_TB, Bob, Yuyv})
+    ->Args({576, V4L2_FIELD_SEQ_TB, Off, Yuyv})
+    ->Args({480, V4L2_FIELD_INTERLACED, Bob, Yuyv})
+    ->Args({576, V4L2_FIELD_INTERLACED, Bob, I420});
 
 }  // namespace
 

@@ -126,6 +126,7 @@ DeviceProblem V4l2Device::configure(const V4l2Settings& settings) {
         }
         wanted.input = TimingsInputs;
     }
+    standard_ = wanted.standard;
     // The format follows the input and its standard or timings; asked again
     // only when they changed, or when the driver changed it with them.
     v4l2_format now{};
@@ -233,9 +234,13 @@ DeviceProblem V4l2Device::selectTimings() {
     return {};
 }
 
+// The device's own formats: not those libv4l2 offers to convert them to.
 std::string V4l2Device::formatsOffered() const {
     std::string formats;
     for (const v4l2_fmtdesc& format : CaptureFormats(system_, fd_)) {
+        if ((format.flags & V4L2_FMT_FLAG_EMULATED) != 0) {
+            continue;
+        }
         const char* const text = reinterpret_cast<const char*>(format.description);
         formats +=
             (formats.empty() ? "" : ", ") + std::string(text, strnlen(text, sizeof format.description));
@@ -243,21 +248,42 @@ std::string V4l2Device::formatsOffered() const {
     return formats.empty() ? "no format it names" : formats;
 }
 
+DeviceProblem FormatProblem(int error, const std::string& offered) {
+    switch (error) {
+        case EBUSY:
+            return {"The device is in use by another program"};
+        case ENODEV:
+            return {"The device is gone (unplugged?)"};
+        case EINVAL:
+            // libv4l2 converts what cameras send; what it cannot (H.264, MPEG-4 ...) is an encoder's.
+            return {"It sends only " + offered +
+                        ", which this library cannot show; the GStreamer library decodes it (v4l2:// in its "
+                        "sources)",
+                    true};
+        default:
+            return {"Setting its format failed: " + ErrorText(error)};
+    }
+}
+
+// A YUV format the device sends itself is taken as it comes; libv4l2 passes
+// it through unconverted. Anything else is asked as B, G, R, which libv4l2
+// converts to.
 DeviceProblem V4l2Device::negotiateFormat() {
     v4l2_format format{};
     format.type = CaptureType;
     format.fmt.pix.width = MaxWidth;
     format.fmt.pix.height = MaxHeight;
-    format.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
+    format.fmt.pix.pixelformat = ChooseCaptureFormat(CaptureFormats(system_, fd_));
     format.fmt.pix.field = V4L2_FIELD_ANY;
-    if (system_.ioctl(fd_, VIDIOC_S_FMT, &format) != 0 || format.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24) {
-        // libv4l2 converts what cameras send; what it cannot (H.264, MPEG-4 ...) is an encoder's.
-        return {
-            "It sends only " + formatsOffered() +
-                ", which this library cannot show; the GStreamer library decodes it (v4l2:// in its sources)",
-            true};
+    if (system_.ioctl(fd_, VIDIOC_S_FMT, &format) != 0) {
+        const int error = errno;
+        return FormatProblem(error, formatsOffered());
     }
-    const std::size_t packedLine = static_cast<std::size_t>(format.fmt.pix.width) * BytesPerPixel;
+    // Another format than asked is as good when the placer takes it too.
+    const std::size_t packedLine = LineBytes(format.fmt.pix.pixelformat, format.fmt.pix.width);
+    if (packedLine == 0) {
+        return FormatProblem(EINVAL, formatsOffered());
+    }
     if (format.fmt.pix.bytesperline == 0) {
         format.fmt.pix.bytesperline = static_cast<std::uint32_t>(packedLine);
     }
@@ -461,6 +487,11 @@ int V4l2Device::takeFrame(const std::function<void(const CapturedFrame&)>& use) 
         frame.bytesPerLine = format_.bytesperline;
         frame.field = buffer.field != V4L2_FIELD_ANY ? buffer.field : format_.field;
         frame.fourByThree = fourByThree_;
+        frame.pixelFormat = format_.pixelformat;
+        frame.standard = standard_;
+        frame.colorspace = format_.colorspace;
+        frame.ycbcrEncoding = format_.ycbcr_enc;
+        frame.quantization = format_.quantization;
         use(frame);
     }
     return system_.ioctl(fd_, VIDIOC_QBUF, &buffer) == 0 ? 0 : errno;

@@ -24,11 +24,12 @@ struct DeviceProblem {
     explicit operator bool() const { return !reason.empty(); }
 };
 
-// One capture node: its input, standard or DV timings and BGR24 format set
-// as a window's settings ask (640 x 480 asked, what the driver settles on
-// taken), its fastest frame rate, memory-mapped buffers requested at the
-// first start and kept while the format stays, streaming on and off, and one
-// frame at a time. Used by one thread.
+// One capture node: its input, standard or DV timings and format (a YUV one
+// it sends itself, else BGR24) set as a window's settings ask (640 x 480
+// asked, what the driver settles on taken), its fastest frame rate,
+// memory-mapped buffers requested at the first start and kept while the
+// format stays, streaming on and off, and one frame at a time. Used by one
+// thread.
 class V4l2Device {
   public:
     static constexpr unsigned BufferCount = 4;
@@ -103,9 +104,15 @@ class V4l2Device {
     std::uint32_t input_ = 0;
     v4l2_pix_format format_{};
     bool fourByThree_ = false;
+    v4l2_std_id standard_ = 0;  // the standard configure set, or 0
     std::vector<Mapping> buffers_;
     bool streaming_ = false;
 };
+
+// Why VIDIOC_S_FMT failed (or, as EINVAL, answered a format that cannot be
+// shown), naming the formats the device offers: lasting only for a format it
+// cannot send; a busy, unplugged or failing device may do better later.
+DeviceProblem FormatProblem(int error, const std::string& offered);
 
 // Words for an errno, as strerror gives them.
 std::string ErrorText(int error);

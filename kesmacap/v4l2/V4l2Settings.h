@@ -17,7 +17,7 @@ namespace kesmacap {
 class V4l2System;
 
 enum class Deinterlace : std::uint8_t {
-    Bob,    // the first field of each frame, line-doubled: no combing, full motion
+    Bob,    // the earlier field of each frame, line-doubled: no combing, half the motion (the later dropped)
     Blend,  // both fields averaged: no combing, motion blurred
     Off,    // both fields woven into one frame, as the camera sent them
 };

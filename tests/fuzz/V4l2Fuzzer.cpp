@@ -1,5 +1,6 @@
-// V4L2 frame handling through fake devices: any negotiated format, size and
-// field order, bytesperline, sizeimage and bytesused, an error from any call, while
+// V4L2 frame handling through fake devices: any negotiated pixel format
+// (YUV placed as it comes, BGR24, or one refused), size and field order,
+// bytesperline, sizeimage and bytesused, an error from any call, while
 // channels are opened, started, fed, failed, stopped and closed.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <linux/videodev2.h>
@@ -22,7 +23,11 @@ constexpr std::size_t MaxBufferBytes = 4u << 20;
 constexpr std::array<unsigned long, 10> Requests{
     0,           VIDIOC_QUERYCAP, VIDIOC_S_FMT,    VIDIOC_REQBUFS,   VIDIOC_QUERYBUF,
     VIDIOC_QBUF, VIDIOC_DQBUF,    VIDIOC_STREAMON, VIDIOC_STREAMOFF, VIDIOC_G_FMT};
-constexpr std::array<int, 6> Errors{EINVAL, EIO, ENODEV, EBUSY, ENOMEM, EAGAIN};
+constexpr std::array<int, 7> Errors{EINVAL, EIO, ENODEV, EBUSY, ENOMEM, EAGAIN, EPIPE};
+// The formats placed as they come, libv4l2's BGR24, one that must be refused.
+constexpr std::array<std::uint32_t, 7> Formats{V4L2_PIX_FMT_BGR24,  V4L2_PIX_FMT_YUYV,   V4L2_PIX_FMT_UYVY,
+                                               V4L2_PIX_FMT_YUV420, V4L2_PIX_FMT_YVU420, V4L2_PIX_FMT_NV12,
+                                               V4L2_PIX_FMT_H264};
 
 std::uint32_t dimension(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.ConsumeIntegralInRange<std::uint32_t>(0, 1300)
@@ -34,7 +39,9 @@ FakeDeviceSpec specFrom(FuzzedDataProvider& in) {
     spec.capture = in.ConsumeIntegralInRange(0, 7) != 0;
     spec.width = dimension(in);
     spec.height = dimension(in);
-    spec.pixelFormat = in.ConsumeBool() ? V4L2_PIX_FMT_BGR24 : in.ConsumeIntegral<std::uint32_t>();
+    spec.pixelFormat = in.ConsumeIntegralInRange(0, 7) != 0
+                           ? Formats[in.ConsumeIntegralInRange<std::size_t>(0, Formats.size() - 1)]
+                           : in.ConsumeIntegral<std::uint32_t>();
     spec.bytesPerLine = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::uint32_t>();
     spec.sizeImage = in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<std::uint32_t>(1, MaxBufferBytes);
     spec.bytesUsed = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::uint32_t>();
@@ -42,7 +49,8 @@ FakeDeviceSpec specFrom(FuzzedDataProvider& in) {
     spec.failingError = Errors[in.ConsumeIntegralInRange<std::size_t>(0, Errors.size() - 1)];
     spec.mmapFails = in.ConsumeIntegralInRange(0, 7) == 0;
     spec.field = in.ConsumeIntegralInRange<std::uint32_t>(V4L2_FIELD_ANY, V4L2_FIELD_INTERLACED_BT);
-    // The fake allocates what the device settings ask for: keep that within reason.
+    // The fake allocates what the device settings ask for (three bytes a
+    // pixel at most, planar 4:2:0's one and a half too): keep that within reason.
     const std::size_t line = spec.bytesPerLine != 0 ? spec.bytesPerLine : std::size_t{spec.width} * 3;
     if (spec.sizeImage == 0 && line * spec.height > MaxBufferBytes) {
         spec.sizeImage = MaxBufferBytes;

@@ -403,7 +403,7 @@ std::unique_ptr<testing_support::CardUnderTest> fakeDeviceCard() {
     std::vector<std::string> paths;
     for (int channel = 0; channel < ChannelCount; ++channel) {
         paths.push_back("/dev/video" + std::to_string(channel));
-        fake.addDevice(paths.back(), {});
+        fake.addDevice(paths.back(), {true, 640, 480, V4L2_PIX_FMT_YUYV});  // as capture cards send
     }
     auto card = std::make_unique<Card>(
         [&](Channels& channels) { return std::make_unique<V4l2Source>(channels, std::move(system), paths); });

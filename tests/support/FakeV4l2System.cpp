@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +22,37 @@ int failWith(int error) {
     return -1;
 }
 
+// Bytes per pixel of the first plane (4:2:0 adds half as much in chroma);
+// three for a format the fake does not know.
+std::uint32_t pixelBytes(std::uint32_t format) {
+    const bool planar =
+        format == V4L2_PIX_FMT_YUV420 || format == V4L2_PIX_FMT_YVU420 || format == V4L2_PIX_FMT_NV12;
+    return format == V4L2_PIX_FMT_YUYV || format == V4L2_PIX_FMT_UYVY ? 2 : planar ? 1 : 3;
+}
+
+std::size_t lineOf(const FakeDeviceSpec& spec, std::uint32_t width) {
+    return spec.bytesPerLine != 0 ? spec.bytesPerLine : std::size_t{width} * pixelBytes(spec.pixelFormat);
+}
+
+// A solid colour in the format, as far as the buffer goes: B, G, R, or
+// Y'CbCr in BT.601's limited range (4:2:0: the luma plane alone).
+void fillSolid(std::vector<std::uint8_t>& pixels, std::uint32_t format, std::size_t line, std::uint32_t width,
+               std::uint32_t height, std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+    const auto y = static_cast<std::uint8_t>(((66 * red + 129 * green + 25 * blue + 128) >> 8) + 16);
+    const auto u = static_cast<std::uint8_t>(((-38 * red - 74 * green + 112 * blue + 128) >> 8) + 128);
+    const auto v = static_cast<std::uint8_t>(((112 * red - 94 * green - 18 * blue + 128) >> 8) + 128);
+    const std::uint32_t bytes = pixelBytes(format);
+    const std::array<std::uint8_t, 4> unit = bytes == 3 ? std::array{blue, green, red, blue}
+                                             : format == V4L2_PIX_FMT_UYVY ? std::array{u, y, v, y}
+                                                                           : std::array{y, u, y, v};
+    for (std::size_t index = 0; index < std::min(pixels.size(), line * height); ++index) {
+        const std::size_t at = index % line;
+        if (at < std::size_t{width} * bytes) {
+            pixels[index] = bytes == 1 ? y : unit[at % (bytes == 3 ? 3 : 4)];
+        }
+    }
+}
+
 }  // namespace
 
 void FakeV4l2System::addDevice(const std::string& path, const FakeDeviceSpec& spec) {
@@ -32,8 +64,10 @@ void FakeV4l2System::addDevice(const std::string& path, const FakeDeviceSpec& sp
 }
 
 std::size_t FakeV4l2System::frameBytes(const Device& device) const {
-    const std::uint32_t line = device.spec.bytesPerLine != 0 ? device.spec.bytesPerLine : device.width * 3;
-    return static_cast<std::size_t>(line) * device.height;
+    const std::size_t line = lineOf(device.spec, device.width);
+    const std::size_t chroma =
+        pixelBytes(device.spec.pixelFormat) == 1 ? line * ((device.height + 1) / 2) : 0;
+    return line * device.height + chroma;
 }
 
 void FakeV4l2System::setReady(const Device& device, bool ready) const {
@@ -55,21 +89,8 @@ bool FakeV4l2System::pushFrame(const std::string& path, std::uint8_t blue, std::
     }
     const std::uint32_t index = device->queued.front();
     device->queued.pop_front();
-    std::vector<std::uint8_t>& pixels = device->buffers[index];
-    const std::size_t line =
-        device->spec.bytesPerLine != 0 ? device->spec.bytesPerLine : std::size_t{device->width} * 3;
-    for (std::uint32_t y = 0; y < device->height; ++y) {
-        for (std::uint32_t x = 0; x < device->width; ++x) {
-            const std::size_t at = static_cast<std::size_t>(y) * line + std::size_t{x} * 3;
-            if (at + 3 > pixels.size()) {
-                break;  // a buffer smaller than the frame: filled as far as it goes
-            }
-            std::uint8_t* const pixel = pixels.data() + at;
-            pixel[0] = blue;
-            pixel[1] = green;
-            pixel[2] = red;
-        }
-    }
+    fillSolid(device->buffers[index], device->spec.pixelFormat, lineOf(device->spec, device->width), device->width,
+              device->height, blue, green, red);
     device->filled.push_back(index);
     setReady(*device, true);
     return true;

@@ -24,7 +24,8 @@ struct FakeInput {
 
 struct FakeDeviceSpec {
     bool capture = true;
-    // What the driver settles on when asked for 640 x 480 BGR24.
+    // What the driver settles on when asked for 640 x 480, in whatever
+    // format (libv4l2's conversion to BGR24 is not modelled).
     std::uint32_t width = 640;
     std::uint32_t height = 480;
     std::uint32_t pixelFormat = V4L2_PIX_FMT_BGR24;
@@ -50,7 +51,8 @@ class FakeV4l2System final : public kesmacap::V4l2System {
     void addDevice(const std::string& path, const FakeDeviceSpec& spec);
     void addNode(const std::string& path) { nodes_.push_back(path); }
 
-    // Fills the next free queued buffer of the device with solid BGR; false when none is queued.
+    // Fills the next free queued buffer of the device with solid BGR in its
+    // format, YUV in BT.601's limited range; false when none is queued.
     bool pushFrame(const std::string& path, std::uint8_t blue, std::uint8_t green, std::uint8_t red);
     // From now on the device's dequeue fails with this errno and its descriptor
     // reports readiness; ENODEV (unplugged) fails every request, as the kernel does.
