@@ -8,7 +8,8 @@ export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
 # file: CPack's DEB generator runs dpkg-shlibdeps, which needs it.
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgtest-dev libturbojpeg0-dev libpng-dev
                 libbenchmark-dev libv4l-dev libxcb1-dev libxcb-shm0-dev file libpango1.0-dev
-                libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev libyuv-dev)
+                libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev libyuv-dev
+                libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
 # A Traditional Chinese font for the menu, and an X server for machines without a display.
 DISPLAY_PACKAGES=(fonts-wqy-microhei xvfb xauth)
 # What the GStreamer capture library plays with: network cameras, files, MJPEG

@@ -1,0 +1,247 @@
+#include "kesmacap/ffmpeg/FfmpegCamera.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "kesmacap/ffmpeg/StreamRules.h"
+
+namespace kesmacap {
+
+namespace {
+
+std::string notPlayable(int index, const std::optional<std::string>& uri, const SourceUri& source,
+                        const FfmpegTarget& target, const std::string& sourcesFile) {
+    if (!uri) {
+        return "Not configured: add Camera" + std::to_string(index + 1) + " = URI to " + sourcesFile +
+               " (see quadview-sources(5))";
+    }
+    if (source.uri.empty()) {
+        return "Cannot play: this is not a URI (" + source.problem + ")";
+    }
+    return target.problem.empty() ? std::string() : "Cannot play: " + target.problem;
+}
+
+std::string textOf(int error) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return text;
+}
+
+SourceClock::rep ticksOf(SourceClock::time_point when) {
+    return when.time_since_epoch().count();
+}
+
+}  // namespace
+
+FfmpegCamera::FfmpegCamera(Channel& channel, int index, const std::optional<std::string>& uri,
+                           const std::string& sourcesFile)
+    : index_(index),
+      source_(uri ? ParseSourceUri(*uri) : SourceUri{}),
+      target_(source_.uri.empty() ? FfmpegTarget{} : TargetFor(source_)),
+      cannotPlay_(notPlayable(index, uri, source_, target_, sourcesFile)),
+      painter_(channel, index),
+      thread_([this] { run(); }) {}
+
+FfmpegCamera::~FfmpegCamera() {
+    {
+        const std::lock_guard lock(mutex_);
+        quit_ = true;
+        commandLocked();
+    }
+    thread_.join();
+}
+
+void FfmpegCamera::start() {
+    const std::lock_guard lock(mutex_);
+    wanted_ = true;
+    ++generation_;
+    commandLocked();
+}
+
+void FfmpegCamera::stop() {
+    const std::lock_guard lock(mutex_);
+    wanted_ = false;
+    commandLocked();
+}
+
+void FfmpegCamera::commandLocked() {
+    commanded_.store(true);
+    wakeUp_.notify_one();
+}
+
+int FfmpegCamera::interrupted(void* camera) {
+    const auto& self = *static_cast<const FfmpegCamera*>(camera);
+    const Clock::rep now = ticksOf(Clock::now());
+    if (self.closing_.load()) {
+        return now > self.closeBy_.load() ? 1 : 0;
+    }
+    return self.commanded_.load() || now >= self.cutOff_.load() ? 1 : 0;
+}
+
+void FfmpegCamera::run() {
+    unsigned served = 0;
+    for (;;) {
+        bool wanted = false;
+        bool quit = false;
+        unsigned generation = 0;
+        {
+            const std::lock_guard lock(mutex_);
+            wanted = wanted_;
+            quit = quit_;
+            generation = generation_;
+            commanded_.store(false);
+        }
+        Clock::time_point now = Clock::now();
+        if (quit) {
+            feed({SourceEventKind::Close, {}}, now);
+            return;
+        }
+        if (wanted && generation != served) {
+            served = generation;
+            if (cannotPlay_.empty()) {
+                feed({SourceEventKind::Start, {}}, now);
+            } else {
+                painter_.paintStatus(cannotPlay_, source_.shown.empty() ? "no source" : source_.shown);
+            }
+        } else if (!wanted && life_.phase != SourcePhase::Stopped) {
+            feed({SourceEventKind::Stop, {}}, now);
+        }
+        now = Clock::now();
+        if (now >= life_.deadline) {
+            feed({SourceEventKind::Timer, {}}, now);
+        } else if (opening_ || stream_) {
+            serve();
+        } else {
+            waitUntil(life_.deadline);
+        }
+    }
+}
+
+void FfmpegCamera::feed(const SourceEvent& event, Clock::time_point now) {
+    const SourceStep step = SourceLife::advance(life_, event, now);
+    life_ = step.state;
+    cutOff_.store(ticksOf(life_.deadline));
+    if (step.tearDown) {
+        tearDown();
+    }
+    if (step.show) {
+        showStatus(step, now);
+    }
+    const std::string& shown = source_.shown;
+    if (step.show && step.status == SourceStatus::Refused) {
+        report(step.reason + " (" + shown + ")");
+    } else if (step.news) {
+        report(life_.phase == SourcePhase::Live
+                   ? "connected to " + shown + ": " + painter_.sizes()
+                   : step.reason + " (" + shown + "); trying again in the background");
+    }
+    if (step.build) {
+        opening_ = true;
+    }
+    if (step.rewind) {
+        pacer_.restart();
+        if (!(stream_ && stream_->rewind())) {
+            feed({SourceEventKind::Ended, {}, false}, now);
+        }
+    }
+}
+
+void FfmpegCamera::serve() {
+    if (opening_) {
+        open();
+    } else if (pictureDue_) {
+        show();
+    } else {
+        read();
+    }
+}
+
+void FfmpegCamera::open() {
+    auto stream = std::make_unique<FfmpegStream>();
+    std::string detail;
+    const int error = stream->open(target_, {&FfmpegCamera::interrupted, this}, detail);
+    if (error == AVERROR_EXIT || (error < 0 && commanded_.load())) {
+        return;  // cut short: the loop sees to the command or the deadline, and opens again if still wanted
+    }
+    opening_ = false;
+    const Clock::time_point now = Clock::now();
+    if (error < 0) {
+        feed(EventForError(error, MaskPassword(MaskSecrets(detail), source_.password), target_.credentials),
+             now);
+        return;
+    }
+    stream_ = std::move(stream);
+    live_ = IsLiveFormat(stream_->format());
+    pacer_.restart();
+    // What it sends, said over the status picture; a recording built anew
+    // after its end keeps its last picture instead.
+    if (!life_.everLive || life_.lossReported) {
+        feed({SourceEventKind::Connected, stream_->describe()}, now);
+    }
+}
+
+void FfmpegCamera::read() {
+    const int error = stream_->next(*frame_);
+    if (error == AVERROR_EXIT || (error < 0 && commanded_.load())) {
+        return;
+    }
+    const Clock::time_point now = Clock::now();
+    if (error == AVERROR_EOF) {
+        feed(EventForEnd(stream_->format(), stream_->seekable()), now);
+    } else if (error < 0) {
+        feed(EventForError(error, textOf(error), target_.credentials), now);
+    } else {
+        pictureDue_ = true;
+        due_ = live_ ? now : pacer_.due(stream_->secondsOf(*frame_), now);
+    }
+}
+
+void FfmpegCamera::show() {
+    // Woken early by a command or the state's deadline: the loop sees to them first.
+    if (due_ > Clock::now() && !waitUntil(std::min(due_, life_.deadline))) {
+        return;
+    }
+    if (Clock::now() < due_) {
+        return;
+    }
+    pictureDue_ = false;
+    painter_.paint(*frame_);
+    av_frame_unref(frame_.get());
+    feed({SourceEventKind::Frame, {}}, Clock::now());
+}
+
+void FfmpegCamera::tearDown() {
+    opening_ = false;
+    pictureDue_ = false;
+    av_frame_unref(frame_.get());
+    if (stream_) {
+        // Closed with time for its goodbye (RTSP's TEARDOWN), so that a camera
+        // keeps no stale session, whatever command is waiting.
+        closeBy_.store(ticksOf(Clock::now() + CloseLimit));
+        closing_.store(true);
+        stream_.reset();
+        closing_.store(false);
+    }
+}
+
+bool FfmpegCamera::waitUntil(Clock::time_point until) {
+    std::unique_lock lock(mutex_);
+    const auto commanded = [this] { return commanded_.load(); };
+    if (until == Clock::time_point::max()) {
+        wakeUp_.wait(lock, commanded);
+        return false;
+    }
+    return !wakeUp_.wait_until(lock, until, commanded);
+}
+
+void FfmpegCamera::showStatus(const SourceStep& step, Clock::time_point now) {
+    const std::string described = SourceLife::describe(step, now);
+    painter_.paintStatus(step.status == SourceStatus::Refused ? "Cannot play: " + described : described,
+                         source_.shown.empty() ? "no source" : source_.shown);
+}
+
+void FfmpegCamera::report(const std::string& line) const {
+    std::fprintf(stderr, "quadview ffmpeg: Camera%d: %s\n", index_ + 1, line.c_str());
+}
+
+}  // namespace kesmacap

@@ -1,0 +1,125 @@
+#include "kesmacap/ffmpeg/FfmpegTarget.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace kesmacap {
+
+namespace {
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// Everything but RFC 3986's unreserved characters as %XX, so that no ":",
+// "@", "/", "?" or "#" of a password ends the user info early.
+std::string escaped(const std::string& text) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
+            out.push_back(c);
+        } else {
+            out += {'%', Hex[byte >> 4], Hex[byte & 15]};
+        }
+    }
+    return out;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    const auto lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+std::string unescaped(const std::string& text) {
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            plain.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+            i += 2;
+        } else {
+            plain.push_back(text[i]);
+        }
+    }
+    return plain;
+}
+
+// FFmpeg's file protocol takes a path as written: no escapes, no host.
+FfmpegTarget fileTarget(std::string rest) {
+    FfmpegTarget target;
+    if (lowered(rest.substr(0, 10)) == "localhost/") {
+        rest.erase(0, 9);
+    }
+    if (rest.empty() || rest.front() != '/') {
+        target.problem = "a file URI names a file on this machine: file:///path";
+        return target;
+    }
+    std::string path = unescaped(rest.substr(0, rest.find_first_of("?#")));
+    // file:///C:/videos/door.mp4 on Windows.
+    if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[1])) != 0 && path[2] == ':') {
+        path.erase(0, 1);
+    }
+    target.url = "file:" + path;
+    return target;
+}
+
+}  // namespace
+
+FfmpegTarget TargetFor(const SourceUri& source) {
+    const auto separator = source.uri.find("://");
+    if (separator == std::string::npos) {
+        return {{}, {}, false, "this is not a URI"};
+    }
+    std::string scheme = lowered(source.uri.substr(0, separator));
+    const std::string rest = source.uri.substr(separator + 3);
+    if (scheme == "file") {
+        return fileTarget(rest);
+    }
+    FfmpegTarget target;
+    const std::string timeout =
+        std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(NetworkTimeout).count());
+    const bool rtsp = scheme == "rtsp" || scheme == "rtspt" || scheme == "rtspu";
+    if (rtsp) {
+        if (scheme != "rtsp") {
+            target.options.emplace_back("rtsp_transport", scheme == "rtspt" ? "tcp" : "udp");
+            scheme = "rtsp";
+        }
+        target.options.emplace_back("allowed_media_types", "video");
+        target.options.emplace_back("timeout", timeout);
+    } else if (scheme == "http" || scheme == "https") {
+        // Passed on to the TCP connection under HTTP. (Elsewhere "timeout"
+        // means other things: RTMP's makes it listen.)
+        target.options.emplace_back("timeout", timeout);
+    }
+    target.url = scheme + "://" + rest;
+    if (source.user.empty() && source.password.empty()) {
+        return target;
+    }
+    if (source.user.size() > MostCredentialBytes || source.password.size() > MostCredentialBytes) {
+        return {{},
+                {},
+                false,
+                "the user name or password is longer than " + std::to_string(MostCredentialBytes) + " bytes"};
+    }
+    const std::string info =
+        escaped(source.user) + (source.password.empty() ? "" : ":" + escaped(source.password));
+    if (rtsp && info.size() > MostRtspUserInfoBytes) {
+        return {{},
+                {},
+                false,
+                "the user name and password are too long for FFmpeg's RTSP client (at most " +
+                    std::to_string(MostRtspUserInfoBytes) + " bytes together, written as %XX escapes)"};
+    }
+    target.url = scheme + "://" + info + "@" + rest;
+    target.credentials = true;
+    return target;
+}
+
+}  // namespace kesmacap

@@ -1,0 +1,37 @@
+// What FFmpeg's answers mean for a camera's life, as pure rules: which errors
+// are worth trying again, what the end of a source is, which sources are
+// live, and how small a decoder may make a picture.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "kesmacap/card/SourceLife.h"
+
+namespace kesmacap {
+
+// An error (an AVERROR code) from opening or reading a source. detail:
+// FFmpeg's text for it, or the codec's name for AVERROR_DECODER_NOT_FOUND;
+// credentials: whether the source was given a user name or password.
+// LoginRefused for credentials refused (RTSP's and HTTP's 401 and 403);
+// Refused, with advice, for what no retry can mend (no protocol, no decoder,
+// no video, a camera that wants credentials it was not given); Error for the
+// rest (a network, a server, a file that may come back).
+SourceEvent EventForError(int error, const std::string& detail, bool credentials);
+
+// Whether a demuxer's pictures are made as they come (a camera: shown at
+// once, lost at their end) rather than recorded (paced by their timestamps,
+// played again at their end). format: the demuxer's name.
+bool IsLiveFormat(std::string_view format);
+
+// A source with nothing more to read: a live one is lost, a recording has
+// ended, to be sought back to its start where its bytes can be sought.
+SourceEvent EventForEnd(std::string_view format, bool seekable);
+
+// The lowres a decoder that can make pictures at most 2^maxLowres times
+// smaller is to take for a width x height picture whose pixels are
+// aspectNum:aspectDen wide: the smallest picture, down to a quarter, still as
+// large as its place in the frame.
+int LowresFor(int width, int height, int aspectNum, int aspectDen, int maxLowres);
+
+}  // namespace kesmacap
