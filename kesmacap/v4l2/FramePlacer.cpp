@@ -401,8 +401,10 @@ PlacedSize FramePlacer::placeYuv(const Picture& picture, const CapturedFrame& fr
     std::uint8_t* const u = y + fitLuma;
     std::uint8_t* const v = u + fitChroma;
     scalePlane(plane[0], stride[0], width, rows, y, fit.width, fit.width, convertedRows);
-    scalePlane(plane[1], stride[1], chromaWidth, chromaRows, u, fitChromaWidth, fitChromaWidth, fitChromaRows);
-    scalePlane(plane[2], stride[2], chromaWidth, chromaRows, v, fitChromaWidth, fitChromaWidth, fitChromaRows);
+    scalePlane(plane[1], stride[1], chromaWidth, chromaRows, u, fitChromaWidth, fitChromaWidth,
+               fitChromaRows);
+    scalePlane(plane[2], stride[2], chromaWidth, chromaRows, v, fitChromaWidth, fitChromaWidth,
+               fitChromaRows);
     std::uint8_t* const place = destination + (static_cast<std::size_t>(fit.y) * MaxWidth + fit.x) * Bytes;
     const int line = fit.width * Bytes;
     if (convertedRows == fit.height) {

@@ -89,8 +89,8 @@ bool FakeV4l2System::pushFrame(const std::string& path, std::uint8_t blue, std::
     }
     const std::uint32_t index = device->queued.front();
     device->queued.pop_front();
-    fillSolid(device->buffers[index], device->spec.pixelFormat, lineOf(device->spec, device->width), device->width,
-              device->height, blue, green, red);
+    fillSolid(device->buffers[index], device->spec.pixelFormat, lineOf(device->spec, device->width),
+              device->width, device->height, blue, green, red);
     device->filled.push_back(index);
     setReady(*device, true);
     return true;
