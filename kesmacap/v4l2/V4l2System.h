@@ -12,8 +12,9 @@
 namespace kesmacap {
 
 // Every system call the V4L2 back end makes, so tests can put an in-process
-// device under it. The real one goes through libv4l2, which converts the
-// formats cameras deliver (YUYV, MJPEG, ...) to the BGR24 the card hands out.
+// device under it. The real one goes through libv4l2, which passes a format
+// the device sends itself through as it is and converts to BGR24 the formats
+// only it can read (MJPEG, Bayer ...).
 class V4l2System {
   public:
     virtual ~V4l2System() = default;
