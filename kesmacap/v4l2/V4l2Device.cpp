@@ -52,13 +52,22 @@ DeviceProblem V4l2Device::open(const std::string& path) {
         // ENOTTY: no Video4Linux2 device at all; anything else (an unplug under way) may pass.
         return {"Not a video device: " + ErrorText(error), error == ENOTTY};
     }
-    if ((NodeCaps(capability) & V4L2_CAP_VIDEO_CAPTURE) == 0 ||
-        (NodeCaps(capability) & V4L2_CAP_STREAMING) == 0) {
+    const std::uint32_t caps = NodeCaps(capability);
+    if ((caps & V4L2_CAP_VIDEO_CAPTURE) == 0 || (caps & V4L2_CAP_STREAMING) == 0) {
         system_.close(fd);
+        if ((caps & V4L2_CAP_VIDEO_CAPTURE) != 0 && (caps & V4L2_CAP_READWRITE) != 0) {
+            // cx18's and ivtv's MPEG-2, HD PVR's H.264: a byte stream read() from an encoder.
+            return {
+                "It is an encoder's node: it sends compressed video through read() only, which this "
+                "library cannot show. Name the card's raw video node, or show it with the GStreamer "
+                "library (v4l2:// in its sources)",
+                true};
+        }
         return {"Not a video capture node", true};
     }
     fd_ = fd;
     negotiated_ = std::nullopt;
+    detected_.clear();
     return {};
 }
 
@@ -68,6 +77,7 @@ void V4l2Device::close() {
     }
     stopStreaming();
     releaseBuffers();
+    unwatchSourceChanges();
     system_.close(fd_);
     fd_ = -1;
 }
@@ -99,13 +109,10 @@ DeviceProblem V4l2Device::configure(const V4l2Settings& settings) {
     v4l2_input input{};
     input.index = input_;
     const bool described = system_.ioctl(fd_, VIDIOC_ENUMINPUT, &input) == 0;
-    // Each input's own source changes: the one shown now is the one that matters.
-    v4l2_event_subscription subscription{};
-    subscription.type = V4L2_EVENT_SOURCE_CHANGE;
-    subscription.id = input_;
-    system_.ioctl(fd_, VIDIOC_SUBSCRIBE_EVENT, &subscription);  // drivers without events: status alone
+    watchSourceChanges();
 
     fourByThree_ = false;
+    detecting_ = false;
     // Inputs of one kind and standard share a format, so switching between them keeps the buffers.
     Negotiated wanted{input_, 0, 0, 0};
     if (described && (input.capabilities & V4L2_IN_CAP_STD) != 0) {
@@ -115,6 +122,7 @@ DeviceProblem V4l2Device::configure(const V4l2Settings& settings) {
         system_.ioctl(fd_, VIDIOC_G_STD, &wanted.standard);
         wanted.input = StandardInputs;
         fourByThree_ = true;
+        detecting_ = !settings.standard;
     } else if (described && (input.capabilities & V4L2_IN_CAP_DV_TIMINGS) != 0) {
         if (DeviceProblem problem = selectTimings()) {
             return problem;
@@ -169,13 +177,15 @@ DeviceProblem V4l2Device::selectInput(const V4l2Settings& settings) {
         }
         wanted = found;
     }
-    input_ = wanted.value_or(selectable ? static_cast<std::uint32_t>(current) : 0);
-    if (selectable && static_cast<int>(input_) != current) {
-        int index = static_cast<int>(input_);
+    const std::uint32_t chosen = wanted.value_or(selectable ? static_cast<std::uint32_t>(current) : 0);
+    if (selectable && static_cast<int>(chosen) != current) {
+        int index = static_cast<int>(chosen);
         if (const int error = setReleasing(VIDIOC_S_INPUT, &index); error != 0) {
-            return {"Cannot select input " + std::to_string(input_) + ": " + ErrorText(error)};
+            input_ = static_cast<std::uint32_t>(current);
+            return {"Cannot select input " + std::to_string(chosen) + ": " + ErrorText(error)};
         }
     }
+    input_ = chosen;
     return {};
 }
 
@@ -189,12 +199,13 @@ DeviceProblem V4l2Device::selectStandard(const V4l2Settings& settings, const v4l
             return {"Input " + std::to_string(input_) + " does not take " + settings.standardName, true};
         }
     } else {
-        // auto: what the input detects; a driver that cannot tell (or no signal) keeps its own.
-        v4l2_std_id detected = 0;
-        if (system_.ioctl(fd_, VIDIOC_QUERYSTD, &detected) != 0 || detected == 0) {
+        // auto: what was detected on this input once it had settled; until then the standard set.
+        // (Asked right after S_INPUT, bttv answers from the last field it measured: the previous input's.)
+        const auto known = detected_.find(input_);
+        if (known == detected_.end()) {
             return {};
         }
-        wanted = input.std != 0 && (detected & input.std) != 0 ? detected & input.std : detected;
+        wanted = known->second;
     }
     if (current != 0 && (current & ~wanted) == 0) {
         return {};  // already one of those wanted
@@ -337,11 +348,49 @@ void V4l2Device::setFastestFrameRate(const v4l2_pix_format& format) const {
     }
 }
 
-std::string V4l2Device::signalProblem() const {
-    return signalProblem(input_);
+bool V4l2Device::detectStandard() {
+    v4l2_std_id detected = 0;
+    if (!detecting_ || system_.ioctl(fd_, VIDIOC_QUERYSTD, &detected) != 0 || detected == 0) {
+        return false;  // cannot tell, or no signal (which the status says)
+    }
+    v4l2_input input{};
+    input.index = input_;
+    if (system_.ioctl(fd_, VIDIOC_ENUMINPUT, &input) == 0 && (detected & input.std) != 0) {
+        detected &= input.std;
+    }
+    detected_[input_] = detected;
+    v4l2_std_id current = 0;
+    return system_.ioctl(fd_, VIDIOC_G_STD, &current) == 0 && (current & ~detected) != 0;
 }
 
-std::string V4l2Device::signalProblem(std::uint32_t index) const {
+// Source changes of the selected input only (an event's id is its input's
+// index): one subscription, moved along with the input.
+void V4l2Device::watchSourceChanges() {
+    if (subscribed_ == input_) {
+        return;
+    }
+    unwatchSourceChanges();
+    v4l2_event_subscription subscription{};
+    subscription.type = V4L2_EVENT_SOURCE_CHANGE;
+    subscription.id = input_;
+    if (system_.ioctl(fd_, VIDIOC_SUBSCRIBE_EVENT, &subscription) == 0) {
+        subscribed_ = input_;  // drivers without events: the status alone
+    }
+}
+
+void V4l2Device::unwatchSourceChanges() {
+    if (!subscribed_) {
+        return;
+    }
+    v4l2_event_subscription subscription{};
+    subscription.type = V4L2_EVENT_SOURCE_CHANGE;
+    subscription.id = *subscribed_;
+    system_.ioctl(fd_, VIDIOC_UNSUBSCRIBE_EVENT, &subscription);
+    subscribed_ = std::nullopt;
+}
+
+std::string V4l2Device::signalProblem() const {
+    const std::uint32_t index = input_;
     v4l2_input input{};
     input.index = index;
     if (fd_ < 0 || system_.ioctl(fd_, VIDIOC_ENUMINPUT, &input) != 0) {
@@ -465,12 +514,12 @@ bool V4l2Device::takeSourceChanges() {
         if (system_.ioctl(fd_, VIDIOC_DQEVENT, &event) != 0) {
             break;
         }
-        changed = changed || event.type == V4L2_EVENT_SOURCE_CHANGE;
+        changed = changed || (event.type == V4L2_EVENT_SOURCE_CHANGE && event.id == input_);
     }
     return changed;
 }
 
-int V4l2Device::takeFrame(const std::function<void(const CapturedFrame&)>& use) {
+int V4l2Device::takeFrame(const std::function<void(const CapturedFrame*)>& use) {
     v4l2_buffer buffer = mappedBuffer();
     if (system_.ioctl(fd_, VIDIOC_DQBUF, &buffer) != 0) {
         // EAGAIN: a spurious readiness. Anything else: the device is gone or broken.
@@ -492,7 +541,9 @@ int V4l2Device::takeFrame(const std::function<void(const CapturedFrame&)>& use) 
         frame.colorspace = format_.colorspace;
         frame.ycbcrEncoding = format_.ycbcr_enc;
         frame.quantization = format_.quantization;
-        use(frame);
+        use(&frame);
+    } else {
+        use(nullptr);  // saa7134's time-out, a receiver losing lock, a short USB transfer
     }
     return system_.ioctl(fd_, VIDIOC_QBUF, &buffer) == 0 ? 0 : errno;
 }

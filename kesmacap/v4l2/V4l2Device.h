@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,8 +29,9 @@ struct DeviceProblem {
 // it sends itself, else BGR24) set as a window's settings ask (640 x 480
 // asked, what the driver settles on taken), its fastest frame rate,
 // memory-mapped buffers requested at the first start and kept while the
-// format stays, streaming on and off, and one frame at a time. Used by one
-// thread.
+// format stays, streaming on and off, and one frame at a time. The standard
+// of an input left to "auto" is detected only once the input has settled
+// (detectStandard), and kept for its next turns. Used by one thread.
 class V4l2Device {
   public:
     static constexpr unsigned BufferCount = 4;
@@ -39,7 +41,7 @@ class V4l2Device {
     V4l2Device(const V4l2Device&) = delete;
     V4l2Device& operator=(const V4l2Device&) = delete;
 
-    // Opens a streaming capture node.
+    // Opens a streaming capture node; an encoder's read()-only node is refused.
     DeviceProblem open(const std::string& path);
     // Stops streaming, releases the buffers and closes.
     void close();
@@ -48,27 +50,31 @@ class V4l2Device {
     bool answers() const;
     int descriptor() const { return fd_; }
 
-    // Selects the input and its standard (or DV timings), subscribes to the
-    // input's source changes and negotiates the format; streaming stops first.
+    // Selects the input and its standard (an "auto" one as last detected on
+    // it, else the one set) or DV timings, moves the subscription to source
+    // changes to that input and negotiates the format; streaming stops first.
     // Buffers are released where a change needs it.
     DeviceProblem configure(const V4l2Settings& settings);
-    // What the current input's status says is wrong ("no signal" ...), or nothing.
+    // Of an input configured for "auto", once a field of it has been measured:
+    // asks its standard and keeps it; whether it is not the one set (configure
+    // again to take it). False when the driver cannot tell.
+    bool detectStandard();
+    // What the selected input's status says is wrong ("no signal" ...), or
+    // nothing. Drivers report status for the selected input only.
     std::string signalProblem() const;
-    // The same for any input by index, for one not selected now; empty when unknown.
-    std::string signalProblem(std::uint32_t input) const;
-    // The input configure selected.
+    // The input the device is set to.
     std::uint32_t input() const { return input_; }
 
     DeviceProblem startStreaming();
     void stopStreaming();
     bool isStreaming() const { return streaming_; }
 
-    // Takes the events queued; whether any was a source change (new timings,
-    // a standard or a signal come or gone).
+    // Takes the events queued; whether any was a source change of the selected
+    // input (new timings, a standard or a signal come or gone).
     bool takeSourceChanges();
-    // Dequeues one ready frame, hands it to `use` unless the driver marked it
-    // broken, and queues the buffer again; 0, or the errno when the device failed.
-    int takeFrame(const std::function<void(const CapturedFrame&)>& use);
+    // Dequeues one ready frame, hands it to `use` (nullptr when the driver
+    // flagged it broken) and queues the buffer again; 0, or the errno when the device failed.
+    int takeFrame(const std::function<void(const CapturedFrame*)>& use);
 
   private:
     struct Mapping {
@@ -79,6 +85,8 @@ class V4l2Device {
     DeviceProblem selectInput(const V4l2Settings& settings);
     DeviceProblem selectStandard(const V4l2Settings& settings, const v4l2_input& input);
     DeviceProblem selectTimings();
+    void watchSourceChanges();
+    void unwatchSourceChanges();
     DeviceProblem negotiateFormat();
     // Runs a setting that drivers refuse while buffers exist: again, without them, when refused.
     int setReleasing(unsigned long request, void* argument);
@@ -102,6 +110,9 @@ class V4l2Device {
     int fd_ = -1;
     std::optional<Negotiated> negotiated_;
     std::uint32_t input_ = 0;
+    std::optional<std::uint32_t> subscribed_;        // the input whose source changes are subscribed
+    bool detecting_ = false;                         // the input's standard is "auto"
+    std::map<std::uint32_t, v4l2_std_id> detected_;  // per input, since the open
     v4l2_pix_format format_{};
     bool fourByThree_ = false;
     v4l2_std_id standard_ = 0;  // the standard configure set, or 0

@@ -11,17 +11,17 @@
 
 namespace kesmacap {
 
-V4l2Node::V4l2Node(V4l2System& system, Channels& channels, std::string device, std::vector<Member> members)
+V4l2Node::V4l2Node(V4l2System& system, Channels& channels, Directory& directory, std::string device,
+                   std::vector<Member> members)
     : channels_(channels),
       system_(system),
+      directory_(directory),
       path_(std::move(device)),
       device_(system),
-      commands_(members.size()),
+      incoming_(std::move(members)),
       wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    for (Member& member : members) {
-        Slot slot;
-        slot.member = std::move(member);
-        slots_.push_back(std::move(slot));
+    for (const Member& member : incoming_) {
+        commands_[member.channel] = {};
     }
     thread_ = std::thread([this] { run(); });
 }
@@ -43,105 +43,109 @@ void V4l2Node::wake() const {
     [[maybe_unused]] const auto written = write(wake_, &one, sizeof one);
 }
 
-bool V4l2Node::serves(int channel) const {
-    return std::any_of(slots_.begin(), slots_.end(),
-                       [&](const Slot& slot) { return slot.member.channel == channel; });
-}
-
-void V4l2Node::start(int channel) {
-    command(channel, {true, true, 1});
-}
-
-void V4l2Node::stop(int channel) {
-    command(channel, {true, false, 0});
-}
-
-void V4l2Node::close(int channel) {
-    command(channel, {false, false, 0});
-}
-
-// change.generation is 1 for a start (counted on), else ignored.
-void V4l2Node::command(int channel, const Command& change) {
-    std::unique_lock lock(mutex_);
-    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-        if (slots_[slot].member.channel == channel) {
-            Command& command = commands_[slot];
-            command.open = change.open;
-            command.wanted = change.wanted;
-            command.generation += change.generation;
-        }
-    }
-    const std::uint64_t request = ++requested_;
+std::uint64_t V4l2Node::post(int channel, const Command& change) {
+    const std::lock_guard lock(mutex_);
+    Command& command = commands_[channel];
+    command.open = change.open;
+    command.wanted = change.wanted;
+    command.generation += change.generation;
     wake();
+    return ++requested_;
+}
+
+void V4l2Node::await(std::uint64_t request) {
+    std::unique_lock lock(mutex_);
     // The thread never blocks for long; should a driver hang it, the viewer still goes on.
     acted_.wait_for(lock, CommandLimit, [&] { return done_ >= request; });
 }
 
+// Called by the node's own thread (through the directory), between two rounds.
+std::vector<V4l2Node::Window> V4l2Node::give() {
+    const std::lock_guard lock(mutex_);
+    std::vector<Window> windows;
+    for (Slot& slot : slots_) {
+        incoming_.push_back(std::move(slot.member));
+    }
+    for (Member& member : incoming_) {
+        const int channel = member.channel;
+        windows.push_back({std::move(member), commands_[channel]});
+    }
+    slots_.clear();
+    incoming_.clear();
+    commands_.clear();
+    return windows;
+}
+
+void V4l2Node::adopt(std::vector<Window> windows) {
+    {
+        const std::lock_guard lock(mutex_);
+        for (Window& window : windows) {
+            commands_[window.member.channel] = window.command;
+            incoming_.push_back(std::move(window.member));
+        }
+    }
+    wake();
+}
+
 void V4l2Node::run() {
-    std::vector<Command> commands;
     for (;;) {
+        std::map<int, Command> commands;
+        std::vector<Member> arrived;
         bool quit = false;
         std::uint64_t request = 0;
         {
             const std::lock_guard lock(mutex_);
             commands = commands_;
+            arrived.swap(incoming_);
             quit = quit_;
             request = requested_;
+        }
+        for (Member& member : arrived) {
+            Slot& slot = slots_.emplace_back();
+            slot.member = std::move(member);
+            const auto same = std::find_if(slots_.begin(), slots_.end(), [&](const Slot& other) {
+                return other.member.settings.sameInput(slot.member.settings);
+            });
+            slot.input = static_cast<int>(same - slots_.begin());
         }
         if (quit) {
             for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
                 feed(slot, {SourceEventKind::Close, {}});
             }
-            device_.close();
+            closeDevice();
             return;
         }
-        for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-            const Command& command = commands[slot];
-            if (command.wanted && command.generation != slots_[slot].served) {
-                slots_[slot].served = command.generation;
-                feed(slot, {SourceEventKind::Start, {}});
-            } else if (!command.wanted && slots_[slot].life.phase != SourcePhase::Stopped) {
-                feed(slot, {SourceEventKind::Stop, {}});
-            }
-        }
-        if (std::none_of(commands.begin(), commands.end(), [](const Command& c) { return c.open; })) {
-            device_.close();
-            current_ = -1;
-        }
-        rotate();
+        obey(commands);
+        turn(RotationEventKind::Changed);
         {
             const std::lock_guard lock(mutex_);
             done_ = request;
         }
         acted_.notify_all();
 
-        Clock::time_point now = Clock::now();
+        const Clock::time_point now = Clock::now();
         for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
             if (now >= slots_[slot].life.deadline) {
                 feed(slot, {SourceEventKind::Timer, {}});
             }
         }
-        const bool watching = std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) {
-            return slot.inRotation || slot.watchingSignal;
-        });
-        if (!watching) {
-            nextCheck_ = Clock::time_point::max();
-        } else if (nextCheck_ == Clock::time_point::max()) {
-            nextCheck_ = now + SignalCheck;
-        } else if (now >= nextCheck_) {
-            checkSignals();
-            nextCheck_ = now + SignalCheck;
+        turn(RotationEventKind::Changed);
+        if (now >= rotation_.deadline) {
+            turn(RotationEventKind::Timer);
         }
-        rotate();
+        if (moveTo_ != nullptr) {
+            directory_.move(*this, *moveTo_);
+            moveTo_ = nullptr;
+            continue;
+        }
 
-        Clock::time_point until = nextCheck_;
+        Clock::time_point until = rotation_.deadline;
         for (const Slot& slot : slots_) {
             until = std::min(until, slot.life.deadline);
         }
-        now = Clock::now();
         int timeout = -1;
         if (until != Clock::time_point::max()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
             // poll takes an int: a day at most, the wait simply goes round again.
             constexpr decltype(left) LongestWait = std::chrono::milliseconds(std::chrono::hours(24)).count();
             timeout = static_cast<int>(std::clamp<decltype(left)>(left, 0, LongestWait));
@@ -164,6 +168,24 @@ void V4l2Node::run() {
     }
 }
 
+void V4l2Node::obey(const std::map<int, Command>& commands) {
+    bool open = false;
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+        const auto found = commands.find(slots_[slot].member.channel);
+        const Command command = found != commands.end() ? found->second : Command{};
+        open = open || command.open;
+        if (command.wanted && command.generation != slots_[slot].served) {
+            slots_[slot].served = command.generation;
+            feed(slot, {SourceEventKind::Start, {}});
+        } else if (!command.wanted && slots_[slot].life.phase != SourcePhase::Stopped) {
+            feed(slot, {SourceEventKind::Stop, {}});
+        }
+    }
+    if (!open) {
+        closeDevice();
+    }
+}
+
 void V4l2Node::feed(std::size_t index, const SourceEvent& event) {
     Slot& slot = slots_[index];
     const Clock::time_point now = Clock::now();
@@ -171,20 +193,19 @@ void V4l2Node::feed(std::size_t index, const SourceEvent& event) {
     const bool wasLost = slot.life.lossReported;
     const SourceStep step = SourceLife::advance(slot.life, event, now);
     slot.life = step.state;
-    if (event.kind == SourceEventKind::Start || step.state.phase == SourcePhase::Stopped ||
-        step.state.phase == SourcePhase::Live) {
-        slot.watchingSignal = false;
-    }
-    if (step.tearDown) {
-        slot.inRotation = false;
+    const SourcePhase phase = step.state.phase;
+    if (event.kind == SourceEventKind::Start || phase == SourcePhase::Stopped || phase == SourcePhase::Live) {
+        slot.awaitingSignal = false;
     }
     if (step.show) {
         show(index, SourceLife::describe(step, now, "Cannot capture"));
     }
     // A device showing is no news, one that is back after a loss is.
-    if (step.news && step.state.phase == SourcePhase::Live && wasLost) {
+    if (step.news && phase == SourcePhase::Live && wasLost) {
         report(index, "showing " + slot.member.shown + " again");
-    } else if (step.news && step.state.phase != SourcePhase::Live) {
+    } else if (step.news && phase == SourcePhase::Refused) {
+        report(index, step.reason + " (" + slot.member.shown + ")");
+    } else if (step.news && phase != SourcePhase::Live) {
         report(index, step.reason + " (" + slot.member.shown + "); trying again in the background");
     }
     if (step.build) {
@@ -194,154 +215,207 @@ void V4l2Node::feed(std::size_t index, const SourceEvent& event) {
     }
 }
 
-DeviceProblem V4l2Node::build(std::size_t slot) {
-    if (!device_.isOpen()) {
-        current_ = -1;
-        if (DeviceProblem problem = device_.open(path_)) {
-            return problem;
-        }
+// The device is opened by the first window built; a window whose device
+// another node holds (two names of one device) moves there.
+DeviceProblem V4l2Node::build(std::size_t /*slot*/) {
+    if (device_.isOpen() || moveTo_ != nullptr) {
+        return {};
     }
-    slots_[slot].inRotation = true;  // rotate() starts it, or its input's turn comes
+    if (const std::optional<dev_t> number = system_.deviceNumber(path_)) {
+        if (V4l2Node* const holder = directory_.claim(*number, *this); holder != this) {
+            moveTo_ = holder;
+            return {};
+        }
+        claimed_ = number;
+    }
+    if (DeviceProblem problem = device_.open(path_)) {
+        closeDevice();
+        return problem;
+    }
     return {};
+}
+
+bool V4l2Node::running(const Slot& slot) const {
+    return slot.life.phase == SourcePhase::Connecting || slot.life.phase == SourcePhase::Live;
+}
+
+bool V4l2Node::wanted(const Slot& slot) const {
+    return running(slot) && device_.isOpen() && moveTo_ == nullptr;
 }
 
 // Everyone shown from the same input fares alike.
 void V4l2Node::fail(std::size_t failed, const DeviceProblem& problem) {
-    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-        if (slot != failed && (!slots_[slot].inRotation || !sameInput(slot, failed))) {
+    for (std::size_t index = 0; index < slots_.size(); ++index) {
+        Slot& slot = slots_[index];
+        if (!running(slot) || (index != failed && slot.input != slots_[failed].input)) {
             continue;
         }
         if (problem.lasting) {
-            refuse(slot, problem.reason);
+            feed(index, {SourceEventKind::Refused, problem.reason});
         } else {
-            slots_[slot].watchingSignal = problem.signal;
-            slots_[slot].input = slots_[failed].input;  // a window never switched to has not resolved it
-            feed(slot, {SourceEventKind::Error, problem.reason});
+            feed(index, {SourceEventKind::Error, problem.reason});
+            slot.awaitingSignal = problem.signal;
         }
     }
 }
 
-// Trying again cannot help: the reason stays in the picture until the next start.
-void V4l2Node::refuse(std::size_t index, const std::string& reason) {
-    Slot& slot = slots_[index];
-    const bool reported = slot.life.lossReported;
-    slot.life = SourceState{};
-    slot.inRotation = false;
-    slot.watchingSignal = false;
-    show(index, reason);
-    if (!reported) {
-        report(index, reason + " (" + slot.member.shown + ")");
+std::vector<RotationWindow> V4l2Node::windows() const {
+    std::vector<RotationWindow> windows;
+    for (const Slot& slot : slots_) {
+        windows.push_back(
+            {slot.input, wanted(slot), slot.awaitingSignal && slot.life.phase == SourcePhase::Retrying});
     }
-    slot.life.lossReported = true;
+    return windows;
 }
 
-bool V4l2Node::sameInput(std::size_t a, std::size_t b) const {
-    return slots_[a].member.settings.sameInput(slots_[b].member.settings);
+void V4l2Node::turn(RotationEventKind event) {
+    const RotationStep step = InputRotation::advance(rotation_, event, windows(), Clock::now());
+    rotation_ = step.state;
+    carryOut(step);
 }
 
-// The device streams the current slot's input while anyone is built; when
-// that input had its frame, the next built slot on another input gets its turn.
-void V4l2Node::rotate() {
-    if (!device_.isOpen()) {
-        return;
-    }
-    const int count = static_cast<int>(slots_.size());
-    if (std::none_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return slot.inRotation; })) {
+// What a step asks beyond a frame: the device stopped or set to an input, the
+// input's status read at the end of a turn, an idle input watched.
+void V4l2Node::carryOut(const RotationStep& step) {
+    if (step.stop) {
         device_.stopStreaming();
-        current_ = -1;
-        return;
     }
-    bool keep = current_ >= 0 && slots_[current_].inRotation && device_.isStreaming();
-    if (keep && !turnOver_) {
-        return;
+    if (step.watch) {
+        watchSignal();
     }
-    turnOver_ = false;
-    for (int step = 1; step <= count; ++step) {
-        const int next = (current_ + step + count) % count;
-        if (!slots_[next].inRotation) {
-            continue;
+    if (step.readStatus || step.lose) {
+        const std::string why = step.readStatus ? device_.signalProblem() : std::string();
+        if (!why.empty() || step.lose) {
+            const auto limit = std::chrono::milliseconds(InputRotation::TurnLimit).count();
+            loseInput(why.empty() ? "No picture within " + std::to_string(limit) + " ms of its turn" : why,
+                      !why.empty());
+            turn(RotationEventKind::Changed);
         }
-        if (keep && sameInput(next, current_)) {
-            if (next == current_) {
-                return;  // no other input waits: stay
-            }
-            continue;
-        }
-        const DeviceProblem problem = switchTo(next);
-        if (!problem) {
-            return;
-        }
-        if (!device_.answers()) {
-            lose("The device was unplugged");
-            return;
-        }
-        keep = false;
-        fail(next, problem);
+    }
+    if (step.select) {
+        select(*step.select);
     }
 }
 
-DeviceProblem V4l2Node::switchTo(std::size_t slot) {
-    const bool another = current_ >= 0 && !sameInput(slot, current_);
-    current_ = -1;
-    DeviceProblem problem = device_.configure(slots_[slot].member.settings);
-    slots_[slot].input = device_.input();
+void V4l2Node::select(int input) {
+    // Windows on one input may differ in their standard: the first that wants its turn says.
+    const auto first = std::find_if(slots_.begin(), slots_.end(),
+                                    [&](const Slot& slot) { return slot.input == input && wanted(slot); });
+    if (first == slots_.end()) {
+        return;  // the rotation selects only the inputs of windows that want a turn
+    }
+    DeviceProblem problem = device_.configure(first->member.settings);
     if (!problem) {
         problem = device_.startStreaming();
     }
-    if (problem) {
-        return problem;
+    if (!problem || problem.signal) {
+        for (Slot& slot : slots_) {
+            if (slot.input == input) {
+                slot.deviceInput = device_.input();
+            }
+        }
     }
-    current_ = static_cast<int>(slot);
-    settle_ = another ? SettlingFrames : 0;
-    statusDue_ = true;
-    return {};
+    if (!problem) {
+        return;
+    }
+    if (!device_.answers()) {
+        loseDevice("The device was unplugged");
+        return;
+    }
+    rotation_ = InputRotation::advance(rotation_, RotationEventKind::Failed, windows(), Clock::now()).state;
+    fail(static_cast<std::size_t>(first - slots_.begin()), problem);
+    turn(RotationEventKind::Changed);
+}
+
+// The current input's windows, for a reason its status or its turn gave.
+void V4l2Node::loseInput(const std::string& reason, bool signal) {
+    const auto first = std::find_if(slots_.begin(), slots_.end(),
+                                    [&](const Slot& slot) { return slot.input == rotation_.input; });
+    if (first != slots_.end()) {
+        fail(static_cast<std::size_t>(first - slots_.begin()), DeviceProblem{reason, false, signal});
+    }
+}
+
+// The device idles on the input of windows waiting for its signal: they are
+// built again as soon as it is back.
+void V4l2Node::watchSignal() {
+    if (!device_.isOpen() || device_.isStreaming()) {
+        return;
+    }
+    // A device that does not stream is not polled: it is asked whether it is still there.
+    if (!device_.answers()) {
+        loseDevice("The device was unplugged");
+        return;
+    }
+    if (!device_.signalProblem().empty()) {
+        return;
+    }
+    for (std::size_t index = 0; index < slots_.size(); ++index) {
+        const Slot& slot = slots_[index];
+        if (slot.awaitingSignal && slot.life.phase == SourcePhase::Retrying &&
+            slot.deviceInput == device_.input()) {
+            feed(index, {SourceEventKind::Connected, "the signal is back"});
+        }
+    }
+    turn(RotationEventKind::Changed);
 }
 
 void V4l2Node::handleDevice(short revents) {
     // A node that went away hangs up.
     if ((revents & (POLLHUP | POLLNVAL)) != 0) {
-        lose("The device was unplugged");
+        loseDevice("The device was unplugged");
         return;
     }
     // New timings, a standard or a signal come or gone: negotiated again from
     // the start (a driver may put its queue in error along with the event).
     if ((revents & POLLPRI) != 0 && device_.takeSourceChanges()) {
-        device_.stopStreaming();
-        statusDue_ = true;
+        turn(RotationEventKind::SourceChange);
         return;
     }
     if ((revents & POLLERR) != 0) {
-        lose("The driver stopped the stream");  // its queue is in error
+        loseDevice("The driver stopped the stream");  // its queue is in error
         return;
     }
     if ((revents & POLLIN) != 0) {
-        if (const int error = device_.takeFrame([this](const CapturedFrame& frame) { deliver(frame); });
-            error != 0) {
-            lose(error == ENODEV ? "The device was unplugged" : "The device failed: " + ErrorText(error));
-        }
+        takeFrame();
     }
 }
 
-void V4l2Node::deliver(const CapturedFrame& frame) {
-    if (current_ < 0) {
-        return;
-    }
-    if (settle_ > 0) {
-        --settle_;
-        return;
-    }
-    if (statusDue_) {
-        // Analogue decoders go on sending (noise, blue) without a signal: never shown.
-        statusDue_ = false;
-        if (const std::string why = device_.signalProblem(); !why.empty()) {
-            fail(static_cast<std::size_t>(current_), DeviceProblem{why, false, true});
+void V4l2Node::takeFrame() {
+    RotationEventKind next = RotationEventKind::Changed;
+    std::string noSignal;
+    const int error = device_.takeFrame([&](const CapturedFrame* frame) {
+        const RotationEventKind kind =
+            frame != nullptr ? RotationEventKind::Frame : RotationEventKind::BrokenFrame;
+        const RotationStep step = InputRotation::advance(rotation_, kind, windows(), Clock::now());
+        rotation_ = step.state;
+        // Whatever changes the device waits until the buffer is the driver's again.
+        if (step.detectStandard && device_.detectStandard()) {
+            next = RotationEventKind::StandardChanged;
             return;
         }
+        if (step.readStatus) {
+            // Analogue decoders go on sending (noise, blue) without a signal: never shown.
+            noSignal = device_.signalProblem();
+        }
+        if (step.show && noSignal.empty()) {
+            deliver(*frame);
+        }
+    });
+    if (error != 0) {
+        loseDevice(error == ENODEV ? "The device was unplugged" : "The device failed: " + ErrorText(error));
+        return;
     }
-    const auto shown = static_cast<std::size_t>(current_);
+    if (!noSignal.empty()) {
+        loseInput(noSignal, true);
+    }
+    turn(next);
+}
+
+void V4l2Node::deliver(const CapturedFrame& frame) {
     for (std::size_t index = 0; index < slots_.size(); ++index) {
-        Slot& slot = slots_[index];
-        if (!slot.inRotation || !sameInput(index, shown)) {
+        const Slot& slot = slots_[index];
+        if (!wanted(slot) || slot.input != rotation_.input) {
             continue;
         }
         Channel& channel = channels_[slot.member.channel];
@@ -351,38 +425,24 @@ void V4l2Node::deliver(const CapturedFrame& frame) {
             feed(index, {SourceEventKind::Frame, {}});
         }
     }
-    turnOver_ = true;
 }
 
-void V4l2Node::lose(const std::string& reason) {
+void V4l2Node::loseDevice(const std::string& reason) {
+    closeDevice();
+    for (std::size_t index = 0; index < slots_.size(); ++index) {
+        if (running(slots_[index])) {
+            feed(index, {SourceEventKind::Error, reason});
+        }
+    }
+}
+
+void V4l2Node::closeDevice() {
     device_.close();
-    current_ = -1;
-    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-        slots_[slot].watchingSignal = false;
-        if (slots_[slot].inRotation) {
-            feed(slot, {SourceEventKind::Error, reason});
-        }
+    if (claimed_) {
+        directory_.release(*claimed_, *this);
+        claimed_ = std::nullopt;
     }
-}
-
-// The current input's status before its next frame; the inputs of windows
-// waiting for a signal now, so they come back as soon as it does.
-void V4l2Node::checkSignals() {
-    statusDue_ = true;
-    if (!device_.isOpen()) {
-        return;
-    }
-    // A streaming device that goes hangs up its poll; one that does not stream is asked.
-    if (!device_.isStreaming() && !device_.answers()) {
-        lose("The device was unplugged");
-        return;
-    }
-    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-        if (slots_[slot].watchingSignal && slots_[slot].life.phase == SourcePhase::Retrying &&
-            device_.signalProblem(slots_[slot].input).empty()) {
-            feed(slot, {SourceEventKind::Connected, "the signal is back"});
-        }
-    }
+    rotation_ = InputRotation::advance(rotation_, RotationEventKind::Closed, {}, Clock::now()).state;
 }
 
 void V4l2Node::show(std::size_t index, const std::string& reason) {

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 
 #include "kesmacap/pictures/StatusPicture.h"
 
@@ -11,14 +13,84 @@ namespace kesmacap {
 
 namespace {
 
-// Two names of one node (/dev/video0 and its /dev/v4l/by-path/... link) are one node.
-std::string nodeKey(const std::string& device) {
+// Two names of one device (/dev/video0 and its /dev/v4l/by-path/... link) are
+// one node: the same device number where the device is there, else the same
+// real path.
+std::string nodeKey(V4l2System& system, const std::string& device) {
+    if (const std::optional<dev_t> number = system.deviceNumber(device)) {
+        return "device " + std::to_string(*number);
+    }
     std::error_code error;
     const std::filesystem::path real = std::filesystem::canonical(device, error);
     return error ? device : real.string();
 }
 
 }  // namespace
+
+// Which node serves each window, and which holds which device: a window whose
+// device turns out to be another node's (a device absent at the start, named
+// differently by two windows) moves there, so that one device is never driven
+// by two threads.
+class V4l2Source::Routes final : public V4l2Node::Directory {
+  public:
+    void serve(int channel, V4l2Node& node) {
+        const std::lock_guard lock(mutex_);
+        serving_[channel] = &node;
+    }
+    bool serves(int channel) {
+        const std::lock_guard lock(mutex_);
+        return serving_[channel] != nullptr;
+    }
+    // Hands the command to the node serving the channel and waits for it; false when none does.
+    bool command(int channel, const V4l2Node::Command& change) {
+        std::unique_lock lock(mutex_);
+        V4l2Node* const node = serving_[channel];
+        if (node == nullptr) {
+            return false;
+        }
+        const std::uint64_t request = node->post(channel, change);
+        lock.unlock();
+        node->await(request);
+        return true;
+    }
+    // The nodes are about to go: nothing moves any more.
+    void close() {
+        const std::lock_guard lock(mutex_);
+        closed_ = true;
+    }
+
+    V4l2Node* claim(dev_t device, V4l2Node& node) override {
+        const std::lock_guard lock(mutex_);
+        const auto held =
+            std::find_if(held_.begin(), held_.end(), [&](const auto& h) { return h.first == device; });
+        if (held != held_.end()) {
+            return closed_ ? &node : held->second;
+        }
+        held_.emplace_back(device, &node);
+        return &node;
+    }
+    void release(dev_t device, const V4l2Node& node) override {
+        const std::lock_guard lock(mutex_);
+        std::erase_if(held_, [&](const auto& h) { return h.first == device && h.second == &node; });
+    }
+    void move(V4l2Node& from, V4l2Node& to) override {
+        const std::lock_guard lock(mutex_);
+        if (closed_) {
+            return;
+        }
+        std::vector<V4l2Node::Window> windows = from.give();
+        for (const V4l2Node::Window& window : windows) {
+            serving_[window.member.channel] = &to;
+        }
+        to.adopt(std::move(windows));
+    }
+
+  private:
+    std::mutex mutex_;
+    std::array<V4l2Node*, ChannelCount> serving_{};
+    std::vector<std::pair<dev_t, V4l2Node*>> held_;
+    bool closed_ = false;
+};
 
 V4l2Channels PlanOfDevices(const std::vector<std::string>& devices) {
     V4l2Channels plan;
@@ -35,14 +107,14 @@ V4l2Source::V4l2Source(Channels& channels, std::unique_ptr<V4l2System> system,
     : V4l2Source(channels, std::move(system), PlanOfDevices(devices)) {}
 
 V4l2Source::V4l2Source(Channels& channels, std::unique_ptr<V4l2System> system, const V4l2Channels& plan)
-    : channels_(channels), system_(std::move(system)), plan_(plan) {
+    : channels_(channels), system_(std::move(system)), plan_(plan), routes_(std::make_unique<Routes>()) {
     std::vector<std::pair<std::string, std::vector<V4l2Node::Member>>> groups;
     for (int channel = 0; channel < ChannelCount; ++channel) {
         const V4l2Channel& planned = plan_[channel];
         if (!planned.settings) {
             continue;
         }
-        const std::string key = nodeKey(planned.settings->device);
+        const std::string key = nodeKey(*system_, planned.settings->device);
         auto group =
             std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == key; });
         if (group == groups.end()) {
@@ -65,34 +137,33 @@ V4l2Source::V4l2Source(Channels& channels, std::unique_ptr<V4l2System> system, c
             return member.settings.device.rfind("/dev/v4l/", 0) == 0;
         });
         const std::string device = (stable != members.end() ? *stable : members.front()).settings.device;
-        nodes_.push_back(std::make_unique<V4l2Node>(*system_, channels_, device, std::move(members)));
+        std::vector<int> served;
+        for (const V4l2Node::Member& member : members) {
+            served.push_back(member.channel);
+        }
+        nodes_.push_back(
+            std::make_unique<V4l2Node>(*system_, channels_, *routes_, device, std::move(members)));
+        for (const int channel : served) {
+            routes_->serve(channel, *nodes_.back());
+        }
     }
 }
 
-V4l2Source::~V4l2Source() = default;
-
-V4l2Node* V4l2Source::nodeOf(int channel) const {
-    for (const auto& node : nodes_) {
-        if (node->serves(channel)) {
-            return node.get();
-        }
-    }
-    return nullptr;
+V4l2Source::~V4l2Source() {
+    routes_->close();
+    nodes_.clear();
 }
 
 std::int32_t V4l2Source::open(int channel) {
-    return nodeOf(channel) != nullptr || !plan_[channel].problem.empty() ? 0 : ENODEV;
+    return routes_->serves(channel) || !plan_[channel].problem.empty() ? 0 : ENODEV;
 }
 
 void V4l2Source::close(int channel) {
-    if (V4l2Node* const node = nodeOf(channel)) {
-        node->close(channel);
-    }
+    routes_->command(channel, {false, false, 0});
 }
 
 std::int32_t V4l2Source::start(int channel) {
-    if (V4l2Node* const node = nodeOf(channel)) {
-        node->start(channel);
+    if (routes_->command(channel, {true, true, 1})) {
         return 0;
     }
     if (plan_[channel].problem.empty()) {
@@ -106,9 +177,7 @@ std::int32_t V4l2Source::start(int channel) {
 }
 
 void V4l2Source::stop(int channel) {
-    if (V4l2Node* const node = nodeOf(channel)) {
-        node->stop(channel);
-    }
+    routes_->command(channel, {true, false, 0});
 }
 
 }  // namespace kesmacap

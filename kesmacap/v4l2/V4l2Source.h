@@ -14,7 +14,8 @@ namespace kesmacap {
 
 // Real capture devices through Video4Linux2: each window's device, input,
 // standard and deinterlacing as V4l2Channels plans them; windows naming the
-// same node share one V4l2Node, each node its own thread.
+// same device (by any of its names) share one V4l2Node, each node its own
+// thread.
 //
 // A window without a device answers ENODEV, as a card without the input
 // would; one whose settings cannot work opens and says why in its picture.
@@ -34,11 +35,12 @@ class V4l2Source final : public FrameSource {
     void stop(int channel) override;
 
   private:
-    V4l2Node* nodeOf(int channel) const;
+    class Routes;
 
     Channels& channels_;
     const std::unique_ptr<V4l2System> system_;
     const V4l2Channels plan_;
+    const std::unique_ptr<Routes> routes_;  // outlives the nodes
     std::vector<std::unique_ptr<V4l2Node>> nodes_;
 };
 

@@ -5,6 +5,7 @@
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,6 +28,13 @@ class Libv4l2System final : public V4l2System {
             }
         }
         return nodes;
+    }
+    std::optional<dev_t> deviceNumber(const std::string& path) override {
+        struct stat status {};
+        if (::stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) {
+            return std::nullopt;
+        }
+        return status.st_rdev;
     }
     int open(const std::string& path, int flags) override { return v4l2_open(path.c_str(), flags); }
     int close(int fd) override { return v4l2_close(fd); }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ class V4l2System {
     virtual ~V4l2System() = default;
     // The device nodes that may be video devices ("/dev/video*"), in any order.
     virtual std::vector<std::string> deviceNodes() = 0;
+    // The device a node's name stands for (stat's st_rdev), whichever of its
+    // names is given; none when there is no such device node.
+    virtual std::optional<dev_t> deviceNumber(const std::string& path) = 0;
     // Each returns -1 (or MAP_FAILED) and sets errno on failure, as the calls they stand for.
     virtual int open(const std::string& path, int flags) = 0;
     virtual int close(int fd) = 0;

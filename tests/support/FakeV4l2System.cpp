@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 namespace testing_support {
 
@@ -57,10 +58,18 @@ void fillSolid(std::vector<std::uint8_t>& pixels, std::uint32_t format, std::siz
 
 void FakeV4l2System::addDevice(const std::string& path, const FakeDeviceSpec& spec) {
     const std::lock_guard lock(mutex_);
-    devices_[path].spec = spec;
-    devices_[path].width = spec.width;
-    devices_[path].height = spec.height;
+    Device& device = devices_[path];
+    device.spec = spec;
+    device.width = spec.width;
+    device.height = spec.height;
+    device.number = static_cast<dev_t>(0x5100 + devices_.size());  // major 81, as video nodes have
+    device.measured = spec.inputs.empty() ? 0 : spec.inputs.front().detected;  // idling on input 0
     nodes_.push_back(path);
+}
+
+void FakeV4l2System::addAlias(const std::string& alias, const std::string& path) {
+    const std::lock_guard lock(mutex_);
+    aliases_[alias] = path;
 }
 
 std::size_t FakeV4l2System::frameBytes(const Device& device) const {
@@ -70,13 +79,16 @@ std::size_t FakeV4l2System::frameBytes(const Device& device) const {
     return line * device.height + chroma;
 }
 
+// Frames wake the queue's owner; anything else (an unplug, a stop) every handle.
 void FakeV4l2System::setReady(const Device& device, bool ready) const {
-    if (ready) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = write(device.fd, &one, sizeof one);
-    } else {
-        std::uint64_t drained = 0;
-        [[maybe_unused]] const auto got = read(device.fd, &drained, sizeof drained);
+    for (const int fd : device.handles) {
+        if (ready) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const auto written = write(fd, &one, sizeof one);
+        } else if (fd == device.owner) {
+            std::uint64_t drained = 0;
+            [[maybe_unused]] const auto got = read(fd, &drained, sizeof drained);
+        }
     }
 }
 
@@ -89,10 +101,21 @@ bool FakeV4l2System::pushFrame(const std::string& path, std::uint8_t blue, std::
     }
     const std::uint32_t index = device->queued.front();
     device->queued.pop_front();
-    fillSolid(device->buffers[index], device->spec.pixelFormat, lineOf(device->spec, device->width),
-              device->width, device->height, blue, green, red);
     device->filled.push_back(index);
     setReady(*device, true);
+    if (!device->spec.inputs.empty()) {
+        const FakeInput& input = device->spec.inputs[device->input];
+        device->measured = input.signal ? input.detected : 0;
+        if (!input.signal) {
+            device->broken.insert(index);
+            return true;
+        }
+        if ((device->standard & input.detected) == 0) {
+            blue = green = red = Garbage;  // the decoder locked to another line count
+        }
+    }
+    fillSolid(device->buffers[index], device->spec.pixelFormat, lineOf(device->spec, device->width),
+              device->width, device->height, blue, green, red);
     return true;
 }
 
@@ -156,7 +179,7 @@ v4l2_fract FakeV4l2System::frameInterval(const std::string& path) const {
 
 bool FakeV4l2System::isOpen(const std::string& path) const {
     const std::lock_guard lock(mutex_);
-    return byPath(path)->fd >= 0;
+    return !byPath(path)->handles.empty();
 }
 
 std::size_t FakeV4l2System::queuedBuffers(const std::string& path) const {
@@ -171,7 +194,7 @@ std::size_t FakeV4l2System::mappedBuffers() const {
 
 FakeV4l2System::Device* FakeV4l2System::byFd(int fd) {
     for (auto& [path, device] : devices_) {
-        if (device.fd == fd && fd >= 0) {
+        if (device.handles.count(fd) != 0) {
             return &device;
         }
     }
@@ -179,12 +202,12 @@ FakeV4l2System::Device* FakeV4l2System::byFd(int fd) {
 }
 
 FakeV4l2System::Device* FakeV4l2System::byPath(const std::string& path) {
-    const auto found = devices_.find(path);
-    return found == devices_.end() ? nullptr : &found->second;
+    return const_cast<Device*>(std::as_const(*this).byPath(path));
 }
 
 const FakeV4l2System::Device* FakeV4l2System::byPath(const std::string& path) const {
-    const auto found = devices_.find(path);
+    const auto alias = aliases_.find(path);
+    const auto found = devices_.find(alias == aliases_.end() ? path : alias->second);
     return found == devices_.end() ? nullptr : &found->second;
 }
 
@@ -193,17 +216,32 @@ std::vector<std::string> FakeV4l2System::deviceNodes() {
     return nodes_;
 }
 
+std::optional<dev_t> FakeV4l2System::deviceNumber(const std::string& path) {
+    const std::lock_guard lock(mutex_);
+    const Device* const device = byPath(path);
+    return device != nullptr ? std::optional(device->number) : std::nullopt;
+}
+
 int FakeV4l2System::open(const std::string& path, int /*flags*/) {
     const std::lock_guard lock(mutex_);
     Device* const device = byPath(path);
     if (device == nullptr) {
         return failWith(ENOENT);
     }
-    if (device->fd >= 0) {
-        return failWith(EBUSY);
-    }
-    device->fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    return device->fd;
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    device->handles.insert(fd);
+    return fd;
+}
+
+// The queue's owner lets go: streaming, its buffers and any read mode go with it.
+void FakeV4l2System::release(Device& device) {
+    device.owner = -1;
+    device.streaming = false;
+    device.readMode = false;
+    device.buffers.clear();
+    device.queued.clear();
+    device.filled.clear();
+    device.broken.clear();
 }
 
 int FakeV4l2System::close(int fd) {
@@ -212,14 +250,11 @@ int FakeV4l2System::close(int fd) {
     if (device == nullptr) {
         return failWith(EBADF);
     }
-    // The last reference to the file goes: the queue, its buffers and any read mode with it.
-    ::close(device->fd);
-    device->fd = -1;
-    device->streaming = false;
-    device->readMode = false;
-    device->buffers.clear();
-    device->queued.clear();
-    device->filled.clear();
+    if (device->owner == fd || device->handles.size() == 1) {
+        release(*device);
+    }
+    device->handles.erase(fd);
+    ::close(fd);
     return 0;
 }
 
@@ -235,16 +270,24 @@ int FakeV4l2System::ioctl(int fd, unsigned long request, void* argument) {
     if (device->failure == ENODEV) {
         return failWith(ENODEV);  // unplugged: the node answers nothing any more
     }
-    return this->request(*device, request, argument);
+    // videobuf2: the queue is its owner's; another handle that would touch it is busy.
+    const bool queueRequest = request == VIDIOC_REQBUFS || request == VIDIOC_QBUF ||
+                              request == VIDIOC_DQBUF || request == VIDIOC_STREAMON ||
+                              request == VIDIOC_STREAMOFF;
+    if (queueRequest && device->owner >= 0 && device->owner != fd) {
+        return failWith(EBUSY);
+    }
+    return this->request(*device, fd, request, argument);
 }
 
 // The kernel's video buffer layer, as far as the back end meets it.
-int FakeV4l2System::request(Device& device, unsigned long request, void* argument) {
+int FakeV4l2System::request(Device& device, int fd, unsigned long request, void* argument) {
     switch (request) {
         case VIDIOC_QUERYCAP: {
             auto* const capability = static_cast<v4l2_capability*>(argument);
+            const std::uint32_t io = device.spec.readOnly ? V4L2_CAP_READWRITE : V4L2_CAP_STREAMING;
             const std::uint32_t caps =
-                device.spec.capture ? V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING : V4L2_CAP_META_CAPTURE;
+                device.spec.capture ? V4L2_CAP_VIDEO_CAPTURE | io : V4L2_CAP_META_CAPTURE;
             capability->capabilities = caps | V4L2_CAP_DEVICE_CAPS;
             capability->device_caps = caps;
             return 0;
@@ -286,7 +329,8 @@ int FakeV4l2System::request(Device& device, unsigned long request, void* argumen
             std::snprintf(reinterpret_cast<char*>(input->name), sizeof input->name, "%s", fake.name.c_str());
             input->capabilities = V4L2_IN_CAP_STD;
             input->std = V4L2_STD_ALL;
-            input->status = fake.signal ? 0 : V4L2_IN_ST_NO_SIGNAL;
+            // Defined for the selected input only; bttv, saa7134 and vivid say 0 for the others.
+            input->status = fake.signal || input->index != device.input ? 0 : V4L2_IN_ST_NO_SIGNAL;
             return 0;
         }
         case VIDIOC_G_INPUT:
@@ -316,9 +360,9 @@ int FakeV4l2System::request(Device& device, unsigned long request, void* argumen
                 return failWith(ENOTTY);
             }
             if (request == VIDIOC_QUERYSTD) {
-                const FakeInput& input = device.spec.inputs[device.input];
-                *standard = input.signal ? input.detected : 0;
-                return input.signal ? 0 : failWith(ENOLINK);
+                // What the decoder measured last: the previous input's until a field of this one came.
+                *standard = device.measured;
+                return device.measured != 0 ? 0 : failWith(ENOLINK);
             }
             if (request == VIDIOC_G_STD) {
                 *standard = device.standard;
@@ -374,11 +418,14 @@ int FakeV4l2System::request(Device& device, unsigned long request, void* argumen
             }
             device.queued.clear();
             device.filled.clear();
+            device.broken.clear();
             const std::size_t length =
                 device.spec.sizeImage != 0 ? device.spec.sizeImage : frameBytes(device);
             device.buffers.assign(request->count, std::vector<std::uint8_t>(length));
+            device.owner = device.buffers.empty() ? -1 : fd;
             if (device.buffers.empty() && device.pollers > 0) {
                 device.readMode = true;  // a poll woken now finds a queue without buffers
+                device.owner = fd;
             }
             return 0;
         }
@@ -420,7 +467,7 @@ int FakeV4l2System::request(Device& device, unsigned long request, void* argumen
             buffer->index = device.filled.front();
             buffer->bytesused = device.spec.bytesUsed != 0 ? device.spec.bytesUsed
                                                            : static_cast<std::uint32_t>(frameBytes(device));
-            buffer->flags = 0;
+            buffer->flags = device.broken.erase(buffer->index) != 0 ? V4L2_BUF_FLAG_ERROR : 0;
             buffer->field = device.spec.field;
             device.filled.pop_front();
             setReady(device, !device.filled.empty());
@@ -440,6 +487,7 @@ int FakeV4l2System::request(Device& device, unsigned long request, void* argumen
             device.streaming = false;
             device.queued.clear();
             device.filled.clear();
+            device.broken.clear();
             setReady(device, true);
             return 0;
         default:
@@ -481,8 +529,10 @@ int FakeV4l2System::poll(pollfd* fds, nfds_t count, int timeout) {
             }
             polled[i] = device;
             ++device->pollers;
-            if (device->buffers.empty() && device->spec.capture && device->failure == 0) {
-                device->readMode = true;
+            if (device->buffers.empty() && device->spec.capture && device->failure == 0 &&
+                device->owner < 0) {
+                device->readMode = true;  // the poller becomes the queue's owner
+                device->owner = fds[i].fd;
             }
             immediate = immediate || (!device->streaming && !device->readMode);
         }

@@ -1,5 +1,8 @@
-// In-process video devices under the V4L2 back end. Each open device is backed
-// by a real eventfd, so poll works on it as on a device node.
+// In-process video devices under the V4L2 back end, behaving as the kernel's
+// drivers do where the back end meets them: several handles per node, one of
+// which owns the buffer queue (videobuf2's rule), an input's status known only
+// while it is selected, QUERYSTD answering from the last field measured. Each
+// handle is backed by a real eventfd, so poll works on it as on a device node.
 #pragma once
 
 #include <linux/videodev2.h>
@@ -7,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,9 +20,11 @@
 namespace testing_support {
 
 // An analogue input: S-Video, composite.
+// Without a signal its buffers come flagged V4L2_BUF_FLAG_ERROR (saa7134's
+// time-out); captured at a standard other than its own, they are garbage.
 struct FakeInput {
     std::string name;
-    v4l2_std_id detected = V4L2_STD_PAL;  // what QUERYSTD finds on it
+    v4l2_std_id detected = V4L2_STD_PAL;  // what QUERYSTD finds on it, once measured
     bool signal = true;
 };
 
@@ -44,15 +50,22 @@ struct FakeDeviceSpec {
     // (720 x 576 or 720 x 480, as a card that cannot scale), and S_INPUT and
     // S_STD are refused while buffers exist.
     std::vector<FakeInput> inputs{};
+    bool readOnly = false;  // an encoder's node (cx18, ivtv): read() alone, no streaming
 };
 
 class FakeV4l2System final : public kesmacap::V4l2System {
   public:
+    // The value of every byte of a frame captured at the wrong standard.
+    static constexpr std::uint8_t Garbage = 0x5a;
+
     void addDevice(const std::string& path, const FakeDeviceSpec& spec);
     void addNode(const std::string& path) { nodes_.push_back(path); }
+    // Another name of the device at `path` (a /dev/v4l/ link): the same node, the same device number.
+    void addAlias(const std::string& alias, const std::string& path);
 
     // Fills the next free queued buffer of the device with solid BGR in its
-    // format, YUV in BT.601's limited range; false when none is queued.
+    // format, YUV in BT.601's limited range (or, on an input without a
+    // signal, flags it broken); false when none is queued.
     bool pushFrame(const std::string& path, std::uint8_t blue, std::uint8_t green, std::uint8_t red);
     // From now on the device's dequeue fails with this errno and its descriptor
     // reports readiness; ENODEV (unplugged) fails every request, as the kernel does.
@@ -79,6 +92,7 @@ class FakeV4l2System final : public kesmacap::V4l2System {
     std::size_t mappedBuffers() const;
 
     std::vector<std::string> deviceNodes() override;
+    std::optional<dev_t> deviceNumber(const std::string& path) override;
     int open(const std::string& path, int flags) override;
     int close(int fd) override;
     int ioctl(int fd, unsigned long request, void* argument) override;
@@ -89,7 +103,9 @@ class FakeV4l2System final : public kesmacap::V4l2System {
   private:
     struct Device {
         FakeDeviceSpec spec;
-        int fd = -1;
+        dev_t number = 0;
+        std::set<int> handles;  // open descriptors
+        int owner = -1;         // the handle whose buffers the queue holds
         bool streaming = false;
         int failure = 0;
         bool spurious = false;
@@ -101,20 +117,24 @@ class FakeV4l2System final : public kesmacap::V4l2System {
         std::uint32_t height = 0;
         std::uint32_t input = 0;
         v4l2_std_id standard = V4L2_STD_NTSC_M;  // as tw686x starts
+        v4l2_std_id measured = 0;                // by the decoder, in the last field captured
         std::vector<std::vector<std::uint8_t>> buffers;
         std::deque<std::uint32_t> queued;
         std::deque<std::uint32_t> filled;
+        std::set<std::uint32_t> broken;  // filled buffers flagged V4L2_BUF_FLAG_ERROR
     };
     Device* byFd(int fd);
     Device* byPath(const std::string& path);
     const Device* byPath(const std::string& path) const;
     std::size_t frameBytes(const Device& device) const;
     void setReady(const Device& device, bool ready) const;
-    int request(Device& device, unsigned long request, void* argument);
+    int request(Device& device, int fd, unsigned long request, void* argument);
+    void release(Device& device);
 
     mutable std::mutex mutex_;
     std::vector<std::string> nodes_;
     std::map<std::string, Device> devices_;
+    std::map<std::string, std::string> aliases_;
     std::set<void*> mapped_;
 };
 
