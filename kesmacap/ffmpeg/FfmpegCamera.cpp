@@ -146,6 +146,11 @@ void FfmpegCamera::feed(const SourceEvent& event, Clock::time_point now) {
     }
 }
 
+bool FfmpegCamera::cutShort(int error) const {
+    // Interrupted, FFmpeg may say so, or tell of an end or an error instead.
+    return error == AVERROR_EXIT || commanded_.load() || Clock::now() >= life_.deadline;
+}
+
 void FfmpegCamera::serve() {
     if (opening_) {
         open();
@@ -160,8 +165,8 @@ void FfmpegCamera::open() {
     auto stream = std::make_unique<FfmpegStream>();
     std::string detail;
     const int error = stream->open(target_, {&FfmpegCamera::interrupted, this}, detail);
-    if (error == AVERROR_EXIT || (error < 0 && commanded_.load())) {
-        return;  // cut short: the loop sees to the command or the deadline, and opens again if still wanted
+    if (error < 0 && cutShort(error)) {
+        return;  // the loop sees to the command or the deadline, and opens again if still wanted
     }
     opening_ = false;
     const Clock::time_point now = Clock::now();
@@ -182,7 +187,7 @@ void FfmpegCamera::open() {
 
 void FfmpegCamera::read() {
     const int error = stream_->next(*frame_);
-    if (error == AVERROR_EXIT || (error < 0 && commanded_.load())) {
+    if (error < 0 && cutShort(error)) {
         return;
     }
     const Clock::time_point now = Clock::now();

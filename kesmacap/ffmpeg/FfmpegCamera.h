@@ -60,6 +60,8 @@ class FfmpegCamera {
     void read();
     void show();
     void tearDown();
+    // Whether a call that failed with `error` was cut short by a command or the deadline.
+    bool cutShort(int error) const;
     // Waits until `until` (true), a command (false) or for ever when `until` is max().
     bool waitUntil(Clock::time_point until);
     // Marks a command (under the lock) and wakes the thread wherever it waits.

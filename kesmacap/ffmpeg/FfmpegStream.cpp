@@ -43,6 +43,10 @@ int FfmpegStream::open(const FfmpegTarget& target, const AVIOInterruptCB& interr
         detail = textOf(error);
         return error;
     }
+    // Cut short, it says what it found so far as if that were all.
+    if (interrupt.callback != nullptr && interrupt.callback(interrupt.opaque) != 0) {
+        return AVERROR_EXIT;
+    }
     const AVCodec* codec = nullptr;
     video_ = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (video_ == AVERROR_DECODER_NOT_FOUND) {

@@ -97,6 +97,11 @@ FfmpegTarget TargetFor(const SourceUri& source) {
         // Passed on to the TCP connection under HTTP. (Elsewhere "timeout"
         // means other things: RTMP's makes it listen.)
         target.options.emplace_back("timeout", timeout);
+        if (scheme == "https") {
+            // FFmpeg trusts any certificate unless told otherwise, and would
+            // hand the password to whoever answers; GStreamer checks it too.
+            target.options.emplace_back("tls_verify", "1");
+        }
     }
     target.url = scheme + "://" + rest;
     if (source.user.empty() && source.password.empty()) {

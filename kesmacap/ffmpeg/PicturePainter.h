@@ -1,7 +1,6 @@
 // Everything a camera draws into its channel, all from the camera's thread:
 // the decoder's pictures, scaled into their letterbox and turned into B, G, R
-// in one pass by swscale, straight into the channel's frame; and the
-// library's status pictures.
+// once, straight into the channel's frame; and the library's status pictures.
 #pragma once
 
 extern "C" {
@@ -12,6 +11,7 @@ extern "C" {
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kesmacap/card/Channel.h"
 #include "kesmacap/card/Letterbox.h"
@@ -43,9 +43,17 @@ class PicturePainter {
         bool operator==(const Input&) const = default;
     };
 
+    // 4:2:0 and 4:2:2, nearly every camera's pictures, by libyuv where the
+    // library has it: scaled in their planes, then converted, at a fifth of
+    // swscale's cost (bench/FfmpegPicture.cpp). False for other formats.
+    bool placeYuv(const AVFrame& frame, std::uint8_t* at);
+    // Any format, scaled and converted in one pass by swscale.
+    bool placeScaled(const AVFrame& frame, std::uint8_t* at, bool changed);
+
     Channel& channel_;
     const int index_;
     std::unique_ptr<SwsContext, ScalerFree> scaler_;
+    std::vector<std::uint8_t> scaled_;  // the planes libyuv scales into
     Input input_;
     FrameRect fit_{};
 };
