@@ -35,15 +35,9 @@ void play(const std::vector<Row>& rows) {
             InputRotation::advance(state, row.event, windows, origin + std::chrono::milliseconds(row.at));
         SCOPED_TRACE("row " + std::to_string(i + 1));
         EXPECT_EQ(step.select.value_or(-1), row.select);
-        std::string does;
-        for (const auto& [asked, letter] : {std::pair{step.stop, 'S'},
-                                            {step.detectStandard, 'D'},
-                                            {step.readStatus, 'R'},
-                                            {step.show, 'V'},
-                                            {step.lose, 'L'},
-                                            {step.watch, 'W'}}) {
-            does += asked ? std::string(1, letter) : "";
-        }
+        const std::string does = std::string(step.stop ? "S" : "") + (step.detectStandard ? "D" : "") +
+                                 (step.readStatus ? "R" : "") + (step.show ? "V" : "") +
+                                 (step.lose ? "L" : "") + (step.watch ? "W" : "");
         EXPECT_EQ(does, row.does);
         EXPECT_EQ(step.state.settle, row.settle);
         EXPECT_EQ(step.state.deadline, row.deadline < 0 ? SourceClock::time_point::max()

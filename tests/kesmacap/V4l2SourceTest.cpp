@@ -379,7 +379,10 @@ TEST_F(V4l2Card, InputWithoutSignalShowsItsStatusAndComesBackAsSoonAsItHasOne) {
 TEST_F(V4l2Card, WebcamBusyInAnotherProgramShowsOnceItIsFree) {
     makeCard({{"/dev/video0", {}}});
     const int other = fake->open("/dev/video0", O_RDWR);
-    v4l2_requestbuffers request{2, V4L2_BUF_TYPE_VIDEO_CAPTURE, V4L2_MEMORY_MMAP};
+    v4l2_requestbuffers request{};
+    request.count = 2;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
     ASSERT_EQ(fake->ioctl(other, VIDIOC_REQBUFS, &request), 0);
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     ASSERT_EQ(fake->ioctl(other, VIDIOC_STREAMON, &type), 0);
