@@ -2,30 +2,29 @@
 
 #include <gst/gst.h>
 
-#include <atomic>
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "kesmacap/card/Channel.h"
-#include "kesmacap/card/Letterbox.h"
 #include "kesmacap/card/SourceLife.h"
+#include "kesmacap/gstreamer/BusRules.h"
+#include "kesmacap/gstreamer/CameraPipeline.h"
+#include "kesmacap/gstreamer/ChallengeAsker.h"
+#include "kesmacap/gstreamer/FramePainter.h"
+#include "kesmacap/gstreamer/NewsFilter.h"
 #include "kesmacap/sources/SourcesFile.h"
 
 namespace kesmacap {
 
-// One channel's source: its own pipeline (uridecodebin, uridecodebin3 for HTTP; video only ->
-// videoconvert to I420 -> an appsink that keeps the newest frame, scaled and
-// turned into B, G, R by libyuv on its way into the channel) and its own
-// thread. The thread carries out what SourceLife decides: it feeds it the
-// viewer's commands, the pipeline's bus and the frames, and waits on its own
-// bus up to the next deadline. A dead camera therefore never stalls another,
-// and start and stop only tell the thread what is wanted: they never wait on
-// the network.
+// One channel's source, on a thread of its own that carries out what
+// SourceLife decides: it feeds it the viewer's commands, what the pipeline
+// (a CameraPipeline) says on its bus and the frames, and waits on its own bus
+// up to the next deadline. A dead camera therefore never stalls another, and
+// start and stop only tell the thread what is wanted: they never wait on the
+// network.
 class GstCamera {
   public:
     // uri: what the settings name for this camera, or nothing; sourcesFile:
@@ -40,49 +39,33 @@ class GstCamera {
     void stop();
 
   private:
-    template <typename T>
-    struct Unref {
-        void operator()(T* object) const { gst_object_unref(object); }
+    struct BusUnref {
+        void operator()(GstBus* bus) const { gst_object_unref(bus); }
     };
-    struct PipelineDeleter {
-        void operator()(GstElement* pipeline) const;
-    };
-    using Pipeline = std::unique_ptr<GstElement, PipelineDeleter>;
-    using Bus = std::unique_ptr<GstBus, Unref<GstBus>>;
     using Clock = SourceClock;
 
     void run();
     void feed(const SourceEvent& event, Clock::time_point now);
+    // The newest picture, fed before anything the pipeline said after it.
+    void feedFrames();
     void build();
-    // The pipeline is a camera's: no clock, no buffering.
-    void beLive();
-    // Stops and drops the pipeline; no frame or message comes from it afterwards.
     void tearDown();
     void handle(GstMessage* message, Clock::time_point now);
-    std::string errorText(GstMessage* message) const;
+    void handleError(GstMessage* message, Clock::time_point now);
+    void handleElement(GstMessage* message, Clock::time_point now);
+    SourceEvent loginRefused();
     void showStatus(const SourceStep& step, Clock::time_point now);
-    void report(const std::string& what) const;
+    void report(const std::string& line) const;
     void wake(const char* why) const;
 
-    // The streaming threads' side.
-    static GstFlowReturn onSample(GstElement* sink, gpointer camera);
-    void convert(GstSample* sample);
-    static void onPadAdded(GstElement* decoder, GstPad* pad, gpointer camera);
-    static void onSourceSetup(GstElement* decoder, GstElement* source, gpointer camera);
-    static gboolean onAutoplugContinue(GstElement* decoder, GstPad* pad, GstCaps* caps, gpointer camera);
-    static gint onSelectDecoded(GstElement* decoder, GstStreamCollection* streams, GstStream* stream,
-                                gpointer camera);
-    static gboolean onSelectStream(GstElement* source, guint number, GstCaps* caps, gpointer camera);
-    static GstBusSyncReply forward(GstBus* bus, GstMessage* message, gpointer camera);
-
-    Channel& channel_;
     const int index_;
     const SourceUri source_;
     // Said instead of playing: no source configured, or one that is no URI.
     const std::string cannotPlay_;
     // The camera's bus: the pipeline's messages are forwarded to it, the
     // viewer's commands and the first frame wake it.
-    const Bus bus_;
+    const std::unique_ptr<GstBus, BusUnref> bus_;
+    FramePainter painter_;
 
     // What start and stop want; the thread does it.
     std::mutex mutex_;
@@ -90,27 +73,18 @@ class GstCamera {
     unsigned generation_ = 0;  // counts starts, so a quick stop and start still rebuilds
     bool quit_ = false;
 
-    // Shared with the streaming threads: frames into the channel under
-    // producer_, which the status picture takes too.
-    std::mutex producer_;
-    std::atomic<Clock::rep> lastFrame_{0};
-    std::atomic<bool> framePosted_{false};
-    std::atomic<bool> live_{false};
-    // The source's picture size and the size it is shown at, for the camera thread's report.
-    std::atomic<int> inputWidth_{0};
-    std::atomic<int> inputHeight_{0};
-    std::atomic<int> shownWidth_{0};
-    std::atomic<int> shownHeight_{0};
-    // The streaming thread's own: the scaled planes, and the size they were made for.
-    std::vector<std::uint8_t> scaled_;
-    FrameRect fit_{};
-
     // The camera thread's own.
-    Pipeline pipeline_;
-    GstElement* sink_ = nullptr;  // owned by pipeline_
-    int bufferingTens_ = -1;      // how full the pipeline's buffer was last said to be
+    std::unique_ptr<CameraPipeline> pipeline_;
+    // What the pipeline plays: the named URI, or where an HTTP camera sent us on to.
+    CameraTarget target_;
+    int redirects_ = 0;       // in this attempt
+    std::string redirectTo_;  // the Location of the redirect the source was answered with
+    bool rangesAccepted_ = false;
+    Buffering buffering_;
     SourceState life_;
-    std::chrono::system_clock::time_point builtAt_{};
+    NewsFilter news_;
+    // Asked at the first refused login of a start, its answer kept until the next.
+    std::unique_ptr<ChallengeAsker> challenges_;
 
     std::thread thread_;
 };

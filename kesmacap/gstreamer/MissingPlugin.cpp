@@ -5,6 +5,63 @@
 
 namespace kesmacap {
 
+namespace {
+
+constexpr std::string_view Good = "gstreamer1.0-plugins-good";
+constexpr std::string_view Bad = "gstreamer1.0-plugins-bad";
+
+// The Debian package (GStreamer 1.22) whose element reads URIs of a scheme;
+// empty where none does (mms://, for one).
+std::string_view sourcePackage(std::string_view scheme) {
+    // A trailing "*" stands for any scheme that begins so (rtsps, rtspt, rtmpe, ...).
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 11> Sources{{
+        {"file", "libgstreamer1.0-0"},  // filesrc, in GStreamer's core
+        {"rtsp*", Good},
+        {"http", Good},
+        {"https", Good},
+        {"udp", Good},
+        {"v4l2", Good},
+        {"rtmp*", Bad},
+        {"srt", Bad},
+        {"rist", Bad},
+        {"rtp", Bad},
+        {"sdp", Bad},
+    }};
+    for (const auto& [name, package] : Sources) {
+        const bool prefix = name.back() == '*';
+        if (prefix ? scheme.rfind(name.substr(0, name.size() - 1), 0) == 0 : scheme == name) {
+            return package;
+        }
+    }
+    return {};
+}
+
+// The Debian package with the decoder or demuxer for a stream; libav has the
+// decoders not named here.
+std::string_view decoderPackage(std::string_view need) {
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 11> Packages{{
+        {"image/jpeg", Good},
+        {"multipart/", Good},
+        {"application/x-rtp", Good},
+        {"video/x-vp8", Good},
+        {"video/x-vp9", Good},
+        {"video/quicktime", Good},
+        {"video/x-matroska", Good},
+        {"video/x-msvideo", Good},
+        {"application/x-hls", Bad},
+        {"video/mpegts", Bad},
+        {"video/x-av1", Bad},
+    }};
+    for (const auto& [what, name] : Packages) {
+        if (need.find(what) != std::string_view::npos) {
+            return name;
+        }
+    }
+    return "gstreamer1.0-libav";
+}
+
+}  // namespace
+
 MissingPlugin AdviceForMissing(std::string_view detail) {
     // The last field is "<kind>-<what>", what a caps name or a protocol.
     const auto bar = detail.rfind('|');
@@ -14,32 +71,10 @@ MissingPlugin AdviceForMissing(std::string_view detail) {
     missing.video = need.find("audio/") == std::string_view::npos &&
                     need.find("text/") == std::string_view::npos &&
                     need.find("subpicture/") == std::string_view::npos;
-    // Debian's packages by what they hold (GStreamer 1.22); libav has the rest of the decoders.
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 15> Packages{{
-        {"urisource-rtsp", "gstreamer1.0-plugins-good"},
-        {"urisource-http", "gstreamer1.0-plugins-good"},
-        {"urisource-file", "gstreamer1.0-plugins-base"},
-        {"urisource-", "gstreamer1.0-plugins-bad"},
-        {"image/jpeg", "gstreamer1.0-plugins-good"},
-        {"multipart/", "gstreamer1.0-plugins-good"},
-        {"application/x-rtp", "gstreamer1.0-plugins-good"},
-        {"video/x-vp8", "gstreamer1.0-plugins-good"},
-        {"video/x-vp9", "gstreamer1.0-plugins-good"},
-        {"video/quicktime", "gstreamer1.0-plugins-good"},
-        {"video/x-matroska", "gstreamer1.0-plugins-good"},
-        {"video/x-msvideo", "gstreamer1.0-plugins-good"},
-        {"application/x-hls", "gstreamer1.0-plugins-good"},
-        {"video/mpegts", "gstreamer1.0-plugins-bad"},
-        {"video/x-av1", "gstreamer1.0-plugins-bad"},
-    }};
-    std::string_view package = "gstreamer1.0-libav";
-    for (const auto& [what, name] : Packages) {
-        if (need.find(what) != std::string_view::npos) {
-            package = name;
-            break;
-        }
-    }
-    missing.advice = "install " + std::string(package);
+    constexpr std::string_view Source = "urisource-";
+    const std::string_view package =
+        need.rfind(Source, 0) == 0 ? sourcePackage(need.substr(Source.size())) : decoderPackage(need);
+    missing.advice = package.empty() ? "no Debian package has one" : "install " + std::string(package);
     return missing;
 }
 

@@ -1,7 +1,5 @@
 #include "kesmacap/gstreamer/RtspLogin.h"
 
-#include <gst/rtsp/gstrtspconnection.h>
-
 #include <algorithm>
 #include <cctype>
 
@@ -33,11 +31,12 @@ std::string parameter(const std::string& challenge, const std::string& name) {
 
 }  // namespace
 
-std::string LoginRefusal(const std::vector<std::string>& challenges, bool gaveCredentials) {
+LoginVerdict LoginRefusal(const std::vector<std::string>& challenges, bool gaveCredentials) {
     if (!gaveCredentials) {
-        return "the camera wants a user name and password (user:password@ in the URI)";
+        return {"the camera wants a user name and password (user:password@ in the URI)", false};
     }
     // GStreamer 1.22's RTSP client answers Basic, and Digest with MD5 and no qop.
+    const LoginVerdict wrong{"the camera refused the user name or password", true};
     std::string cannot;
     for (const std::string& challenge : challenges) {
         const std::string text = lower(challenge);
@@ -45,7 +44,7 @@ std::string LoginRefusal(const std::vector<std::string>& challenges, bool gaveCr
         const bool md5 = algorithm.empty() || algorithm == "md5";
         const bool qop = !parameter(text, "qop").empty();
         if (text.rfind("basic", 0) == 0 || (text.rfind("digest", 0) == 0 && md5 && !qop)) {
-            return "the camera refused the user name or password";
+            return wrong;
         }
         if (cannot.empty()) {
             cannot = text.rfind("digest", 0) == 0
@@ -55,46 +54,28 @@ std::string LoginRefusal(const std::vector<std::string>& challenges, bool gaveCr
         }
     }
     if (cannot.empty()) {
-        return "the camera refused the user name or password";
+        return wrong;
     }
-    return "the camera asks for " + cannot + " authentication, which GStreamer's RTSP client cannot answer";
+    return {"the camera asks for " + cannot + " authentication, which GStreamer's RTSP client cannot answer",
+            false};
 }
 
-std::vector<std::string> AskChallenges(const std::string& uri, int seconds) {
+std::vector<std::string> ChallengesIn(std::string_view answer) {
     std::vector<std::string> challenges;
-    GstRTSPUrl* url = nullptr;
-    if (gst_rtsp_url_parse(uri.c_str(), &url) != GST_RTSP_OK) {
-        return challenges;
-    }
-    GstRTSPConnection* connection = nullptr;
-    GstRTSPMessage* request = nullptr;
-    GstRTSPMessage response = {};
-    const gint64 limit = gint64{seconds} * G_USEC_PER_SEC;
-    if (gst_rtsp_connection_create(url, &connection) == GST_RTSP_OK &&
-        gst_rtsp_connection_connect_usec(connection, limit) == GST_RTSP_OK &&
-        gst_rtsp_message_new_request(&request, GST_RTSP_DESCRIBE, uri.c_str()) == GST_RTSP_OK) {
-        gst_rtsp_message_add_header(request, GST_RTSP_HDR_CSEQ, "1");
-        gst_rtsp_message_add_header(request, GST_RTSP_HDR_ACCEPT, "application/sdp");
-        gst_rtsp_message_init(&response);
-        if (gst_rtsp_connection_send_usec(connection, request, limit) == GST_RTSP_OK &&
-            gst_rtsp_connection_receive_usec(connection, &response, limit) == GST_RTSP_OK) {
-            gchar* value = nullptr;
-            for (gint i = 0; gst_rtsp_message_get_header(&response, GST_RTSP_HDR_WWW_AUTHENTICATE, &value,
-                                                         i) == GST_RTSP_OK;
-                 ++i) {
-                challenges.emplace_back(value);
+    constexpr std::string_view Name = "www-authenticate:";
+    // The header ends at the first empty line; the status line comes first.
+    answer = answer.substr(0, answer.find("\r\n\r\n"));
+    for (std::size_t line = answer.find("\r\n"); line != std::string_view::npos;
+         line = answer.find("\r\n", line + 2)) {
+        const std::string_view field = answer.substr(line + 2, answer.find("\r\n", line + 2) - line - 2);
+        if (field.size() > Name.size() && lower(std::string(field.substr(0, Name.size()))) == Name) {
+            const std::string_view value = field.substr(Name.size());
+            const auto first = value.find_first_not_of(" \t");
+            if (first != std::string_view::npos) {
+                challenges.emplace_back(value.substr(first));
             }
         }
-        gst_rtsp_message_unset(&response);
     }
-    if (request != nullptr) {
-        gst_rtsp_message_free(request);
-    }
-    if (connection != nullptr) {
-        gst_rtsp_connection_close(connection);
-        gst_rtsp_connection_free(connection);
-    }
-    gst_rtsp_url_free(url);
     return challenges;
 }
 
