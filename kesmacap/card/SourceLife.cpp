@@ -12,6 +12,7 @@ SourceStep built(SourceStep step, SourceClock::time_point now) {
     step.state.phase = SourcePhase::Connecting;
     step.state.deadline = now + SourceLife::ConnectGrace;
     step.state.playedFrom = now;
+    step.state.rewindDue = false;
     return step;
 }
 
@@ -22,7 +23,7 @@ SourceStep refused(SourceStep step, std::string reason) {
     step.show = true;
     step.status = SourceStatus::Refused;
     step.reason = std::move(reason);
-    step.news = !step.state.lossReported;
+    step.news = was != SourcePhase::Refused;  // a lasting reason is worth a line, even after losses
     step.state.lossReported = true;
     step.state.phase = SourcePhase::Refused;
     step.state.deadline = SourceClock::time_point::max();
@@ -30,18 +31,23 @@ SourceStep refused(SourceStep step, std::string reason) {
 }
 
 // A recording at its end: from its start again, at most once per ReplayInterval,
-// its last picture kept meanwhile.
+// its last picture kept meanwhile. One that can be sought back stays built
+// and is sought when its time comes; one that cannot is built anew then.
 SourceStep ended(SourceStep step, bool rewindable, SourceClock::time_point now) {
     const SourceClock::time_point due = step.state.playedFrom + SourceLife::ReplayInterval;
     if (rewindable && now >= due) {
         step.rewind = true;
+        step.state.rewindDue = false;
         step.state.playedFrom = now;
         step.state.deadline = std::max(step.state.deadline, now + SourceLife::Silence);
-        return step;
+    } else if (rewindable) {
+        step.state.rewindDue = true;
+        step.state.deadline = due;
+    } else {
+        step.tearDown = true;
+        step.state.phase = SourcePhase::Retrying;
+        step.state.deadline = std::max(now, due);
     }
-    step.tearDown = true;
-    step.state.phase = SourcePhase::Retrying;
-    step.state.deadline = std::max(now, due);
     return step;
 }
 
@@ -126,6 +132,7 @@ SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& even
             step.state.lastFrame = std::max(state.lastFrame, now);
             step.state.deadline = step.state.lastFrame + Silence;
             step.state.everLive = true;
+            step.state.rewindDue = false;
             step.state.lossReported = false;
             step.state.backoff = FirstRetry;
             return step;
@@ -179,6 +186,9 @@ SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& even
                     return lost(
                         step, "no picture within " + std::to_string(ConnectGrace.count() / 1000) + " s", now);
                 case SourcePhase::Live:
+                    if (state.rewindDue) {
+                        return ended(step, true, now);
+                    }
                     return lost(step, "no picture for " + std::to_string(Silence.count() / 1000) + " s", now);
                 case SourcePhase::Retrying:
                     return built(step, now);

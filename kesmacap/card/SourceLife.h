@@ -62,6 +62,7 @@ struct SourceState {
     std::chrono::milliseconds backoff{0};
     int loginsRefused = 0;                 // since the last start
     SourceClock::time_point playedFrom{};  // the last build or rewind
+    bool rewindDue = false;                // a recording at its end, sought back at the deadline
 };
 
 // What the library does, in this order: tear the source down, build it, show

@@ -113,7 +113,8 @@ TEST(SourceLife, ARefusedLoginIsTriedThreeTimesPerStartThenWaitsForF1) {
         { 20200ms, Kind::Error,       Phase::Refused,    false, false, false, {},                 None,    false},
         { 30000ms, Kind::Start,       Phase::Connecting, false, true,  true,  Status::Connecting, 40000ms, false},  // F1: three more
         { 30100ms, refusal,           Phase::Retrying,   true,  false, true,  Status::Failed,     31100ms, true },
-        { 30200ms, Kind::Refused,     Phase::Refused,    true,  false, true,  Status::Refused,    None,    false},  // for good
+        { 30200ms, Kind::Refused,     Phase::Refused,    true,  false, true,  Status::Refused,    None,    true },  // for good
+        { 30250ms, Kind::Refused,     Phase::Refused,    false, false, true,  Status::Refused,    None,    false},
         { 30300ms, Kind::Stop,        Phase::Stopped,    false, false, false, {},                 None,    false},
     });
     SourceState state = SourceLife::advance({}, Event(Kind::Start), {}).state;
@@ -141,8 +142,8 @@ TEST(SourceLife, ARecordingAtItsEndPlaysAgainAtMostOnceASecondKeepingItsPicture)
         {  2500ms, once,              Phase::Retrying,   true,  false, false, {},                  2500ms, false},  // due already
         {  2500ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 12500ms, false},
         {  2600ms, Kind::Frame,       Phase::Live,       false, false, false, {},                  5600ms, false},
-        {  3000ms, rewindable,        Phase::Retrying,   true,  false, false, {},                  3500ms, false},  // too soon to seek
-        {  3500ms, Kind::Timer,       Phase::Connecting, false, true,  false, {},                 13500ms, false},
+        {  3000ms, rewindable,        Phase::Live,       false, false, false, {},                  3500ms, false},  // sought when due
+        {  3500ms, Kind::Timer,       Phase::Live,       false, false, false, {},                  6500ms, false, true},
         {  3600ms, Kind::Frame,       Phase::Live,       false, false, false, {},                  6600ms, false},
         {  5000ms, rewindable,        Phase::Live,       false, false, false, {},                  8000ms, false, true},
         {  5100ms, Kind::Frame,       Phase::Live,       false, false, false, {},                  8100ms, false},
