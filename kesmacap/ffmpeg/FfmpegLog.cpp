@@ -1,6 +1,7 @@
 #include "kesmacap/ffmpeg/FfmpegLog.h"
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
@@ -58,6 +59,14 @@ void writeLine(void* context, int level, const char* format, va_list arguments) 
     LogRoute* const route = LogRoute::current();
     if (level > AV_LOG_WARNING || route == nullptr) {
         return;
+    }
+    if (context != nullptr && *static_cast<const AVClass* const*>(context) == avformat_get_class()) {
+        // A demuxer the library cut short says what it did not get to read:
+        // the echo of a stop or a deadline, not news.
+        const AVIOInterruptCB& interrupt = static_cast<const AVFormatContext*>(context)->interrupt_callback;
+        if (interrupt.callback != nullptr && interrupt.callback(interrupt.opaque) != 0) {
+            return;
+        }
     }
     char message[1024];
     std::vsnprintf(message, sizeof message, format, arguments);

@@ -28,6 +28,7 @@ extern "C" {
 #include "tests/support/CardConformance.h"
 #include "tests/support/RtspServer.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/TestPlatform.h"
 #include "tests/support/ViewerHarness.h"
 #include "tests/support/Waiting.h"
 
@@ -308,6 +309,44 @@ TEST_F(FfmpegCard, DigestTcpCameraAndAFileShowAndNoPasswordReachesStandardError)
     EXPECT_NE(text.find("rtsp://127.0.0.1:1/user=admin&password=***&channel=1"), std::string::npos) << text;
     EXPECT_EQ(text.find("hunter2"), std::string::npos) << text;
     EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
+}
+
+TEST_F(FfmpegCard, H264CameraOverUdpItsOutageAndItsReturnWithoutARestart) {
+    testing_support::RtspServer server;
+    use(sourcesOf({server.uri("/h264"), server.uri("/missing")}));
+    ASSERT_TRUE(shows(0, isVideo, 10s));
+    EXPECT_TRUE(shows(1, isStatus)) << "the missing one says so";
+    server.stop();
+    const auto lost = Clock::now();
+    ASSERT_TRUE(shows(0, isStatus, 6s));
+    EXPECT_LT(Clock::now() - lost, 4s) << "the no-signal picture within 4 s";
+    server.start();
+    const auto back = Clock::now();
+    ASSERT_TRUE(shows(0, isVideo, 10s));
+    EXPECT_LT(Clock::now() - back, 7s) << "pictures again within 7 s of the camera's return";
+}
+
+TEST_F(FfmpegCard, StopStartAndCloseNeverWaitOnTheNetwork) {
+    use(sourcesOf({"rtsp://10.255.255.1:554/unreachable", "http://10.255.255.1/unreachable.mjpg"}));
+    const int threads = testing_support::ThreadCount();
+    std::this_thread::sleep_for(500ms);  // both inside FFmpeg, connecting
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        for (const std::uint16_t channel : {0, 1}) {
+            const auto before = Clock::now();
+            card->StopChannel(channel);
+            card->StartChannel(channel, -1);
+            if (cycle % 25 == 0) {
+                card->CloseChannel(channel);
+                card->OpenChannel(channel);
+                card->StartChannel(channel, -1);
+            }
+            EXPECT_LT(Clock::now() - before, 100ms) << "cycle " << cycle;
+        }
+    }
+    EXPECT_LE(testing_support::ThreadCount(), threads) << "a thread per camera, none per attempt";
+    const auto closing = Clock::now();
+    card.reset();
+    EXPECT_LT(Clock::now() - closing, 2s) << "unloading waits for no camera";
 }
 
 int freePort() {
