@@ -284,7 +284,9 @@ DeviceProblem V4l2Device::negotiateFormat() {
     format.type = CaptureType;
     format.fmt.pix.width = MaxWidth;
     format.fmt.pix.height = MaxHeight;
-    format.fmt.pix.pixelformat = ChooseCaptureFormat(CaptureFormats(system_, fd_));
+    format.fmt.pix.pixelformat = system_.hidesPlaneOffsets(fd_)
+                                     ? V4L2_PIX_FMT_BGR24
+                                     : ChooseCaptureFormat(CaptureFormats(system_, fd_));
     format.fmt.pix.field = V4L2_FIELD_ANY;
     if (system_.ioctl(fd_, VIDIOC_S_FMT, &format) != 0) {
         const int error = errno;

@@ -50,6 +50,12 @@ class Libv4l2System final : public V4l2System {
     }
     int munmap(void* address, std::size_t length) override { return v4l2_munmap(address, length); }
     int poll(pollfd* fds, nfds_t count, int timeout) override { return ::poll(fds, count, timeout); }
+    bool hidesPlaneOffsets(int fd) override {
+        // Asked of the kernel itself: the plugin shows the node as single-planar.
+        v4l2_capability capability{};
+        const std::uint32_t caps = ::ioctl(fd, VIDIOC_QUERYCAP, &capability) == 0 ? NodeCaps(capability) : 0;
+        return (caps & V4L2_CAP_VIDEO_CAPTURE_MPLANE) != 0 && (caps & V4L2_CAP_VIDEO_CAPTURE) == 0;
+    }
 };
 
 // "/dev/video10" sorts after "/dev/video9".

@@ -31,6 +31,10 @@ class V4l2System {
     virtual void* mmap(std::size_t length, int prot, int flags, int fd, off_t offset) = 0;
     virtual int munmap(void* address, std::size_t length) = 0;
     virtual int poll(pollfd* fds, nfds_t count, int timeout) = 0;
+    // Whether the open node's frames must be taken as libv4l2's B, G, R: a
+    // multi-planar device seen through libv4l2's plugin, whose buffers do not
+    // say where a plane's picture starts (vivid's starts 128 bytes in).
+    virtual bool hidesPlaneOffsets(int /*fd*/) { return false; }
 };
 
 std::unique_ptr<V4l2System> MakeLibv4l2System();
