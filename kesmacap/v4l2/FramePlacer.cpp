@@ -41,7 +41,7 @@ struct FramePlacer::Picture {
 namespace {
 
 constexpr int Bytes = BytesPerPixel;
-// Without a standard, 525-line frames (bottom field first) are the ones this tall or shorter.
+// Without a standard, NTSC's frames (bottom field first) are the ones this tall or shorter.
 constexpr int TallestBottomFirst = 486;
 // No capture device sends more on a side; a format claiming more is broken.
 constexpr int LargestSide = 16384;
@@ -72,18 +72,19 @@ const Format* formatOf(std::uint32_t code) {
     return found == Formats.end() ? nullptr : &*found;
 }
 
-// Which field V4L2_FIELD_INTERLACED sends first is the standard's: 525-line
-// systems (NTSC, PAL-M, PAL-60) the bottom one, 625-line ones the top.
+// Which field V4L2_FIELD_INTERLACED sends first is the standard's: "M/NTSC
+// transmits the bottom field first, all other standards the top field first"
+// (the kernel's field order documentation).
 bool topFieldFirst(const CapturedFrame& frame) {
     if (frame.field != V4L2_FIELD_INTERLACED) {
         return frame.field == V4L2_FIELD_INTERLACED_TB || frame.field == V4L2_FIELD_SEQ_TB;
     }
-    const bool lines525 = (frame.standard & V4L2_STD_525_60) != 0;
-    const bool lines625 = (frame.standard & V4L2_STD_625_50) != 0;
-    if (lines525 != lines625) {
-        return lines625;
+    const bool ntsc = (frame.standard & V4L2_STD_NTSC) != 0;
+    const bool other = (frame.standard & ~V4L2_STD_NTSC) != 0;
+    if (ntsc != other) {
+        return other;
     }
-    return frame.height > TallestBottomFirst;  // no standard known (or one of each): its height tells
+    return frame.height > TallestBottomFirst;  // no standard known (or a set of both): its height tells
 }
 
 // The Y'CbCr matrix and range, each unset one as V4L2 defaults it: the

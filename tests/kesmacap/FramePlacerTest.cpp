@@ -156,7 +156,8 @@ TEST(FramePlacer, YuvFieldsAreBobbedBlendedOrWovenInTheStandardsOrder) {
         {Yuyv, V4L2_FIELD_INTERLACED, V4L2_STD_PAL, Deinterlace::Blend, Purple, Purple},
         {Yuyv, V4L2_FIELD_INTERLACED, V4L2_STD_NTSC, Deinterlace::Off, Red, Blue},
         {V4L2_PIX_FMT_UYVY, V4L2_FIELD_INTERLACED_BT, V4L2_STD_PAL, Deinterlace::Bob, Blue, Blue},
-        {I420, V4L2_FIELD_INTERLACED, V4L2_STD_PAL_M, Deinterlace::Bob, Blue, Blue},
+        {I420, V4L2_FIELD_INTERLACED, V4L2_STD_PAL_M, Deinterlace::Bob, Red,
+         Red},  // 525 lines, yet top first
         {Nv12, V4L2_FIELD_INTERLACED_TB, 0, Deinterlace::Blend, Purple, Purple},
         {Yuyv, V4L2_FIELD_SEQ_BT, 0, Deinterlace::Bob, Red, Red},
         {Yuyv, V4L2_FIELD_SEQ_TB, 0, Deinterlace::Off, Red, Blue},

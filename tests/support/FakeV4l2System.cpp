@@ -79,7 +79,8 @@ std::size_t FakeV4l2System::frameBytes(const Device& device) const {
     return line * device.height + chroma;
 }
 
-// Frames wake the queue's owner; anything else (an unplug, a stop) every handle.
+// Readiness (a frame, an unplug) wakes every handle; only the queue's owner, which dequeues, has it taken
+// back.
 void FakeV4l2System::setReady(const Device& device, bool ready) const {
     for (const int fd : device.handles) {
         if (ready) {
