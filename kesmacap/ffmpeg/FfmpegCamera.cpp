@@ -107,9 +107,10 @@ void FfmpegCamera::run() {
             feed({SourceEventKind::Stop, {}}, now);
         }
         now = Clock::now();
+        // A recording at its end waits for its rewind: read on, it would only end again.
         if (now >= life_.deadline) {
             feed({SourceEventKind::Timer, {}}, now);
-        } else if (opening_ || stream_) {
+        } else if (opening_ || (stream_ && !life_.rewindDue)) {
             serve();
         } else {
             waitUntil(life_.deadline);
@@ -127,12 +128,11 @@ void FfmpegCamera::feed(const SourceEvent& event, Clock::time_point now) {
     if (step.show) {
         showStatus(step, now);
     }
-    const std::string& shown = source_.shown;
-    if (step.show && step.status == SourceStatus::Refused) {
-        report(step.reason + " (" + shown + ")");
-    } else if (step.news) {
-        report(life_.phase == SourcePhase::Live
-                   ? "connected to " + shown + ": " + painter_.sizes()
+    if (step.news) {
+        const std::string& shown = source_.shown;
+        report(life_.phase == SourcePhase::Live ? "connected to " + shown + ": " + painter_.sizes()
+               : life_.phase == SourcePhase::Refused
+                   ? step.reason + " (" + shown + ")"
                    : step.reason + " (" + shown + "); trying again in the background");
     }
     if (step.build) {

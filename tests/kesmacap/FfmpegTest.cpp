@@ -18,6 +18,7 @@ extern "C" {
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "kesmacap/card/Card.h"
@@ -57,6 +58,7 @@ class Files {
         make("wide.avi", "color=c=white:s=1280x720:r=30:d=1", "mjpeg");
         make("bars.mp4", "testsrc=s=640x480:r=30:d=1", "libx264");
         make("loop.avi", "testsrc=s=320x240:r=30:d=2", "mjpeg");
+        make("short.avi", "testsrc=s=320x240:r=30:d=0.2", "mjpeg");
     }
     void make(const std::string& name, const std::string& source, const std::string& codec) const {
         const std::string command = "ffmpeg -nostdin -loglevel error -y -f lavfi -i " + source + " -c:v " +
@@ -279,6 +281,16 @@ TEST_F(FfmpegCard, FilesInTheirColoursWideOnesLetterboxedLoopingAtTheirOwnRate) 
     const double fps = (frame(2).sequence - first) / 3.0;
     EXPECT_GT(fps, 25) << "played again from its start";
     EXPECT_LT(fps, 35) << "at the file's own 30 fps";
+}
+
+TEST_F(FfmpegCard, AShortClipAtItsEndWaitsForItsSecondWithoutSpinning) {
+    use(sourcesOf({Files::get().uri("short.avi")}));  // six frames: 0.2 s
+    ASSERT_TRUE(shows(0, isVideo));
+    const std::clock_t before = std::clock();
+    const std::int32_t first = frame(0).sequence;
+    std::this_thread::sleep_for(3s);
+    EXPECT_LT(std::clock() - before, CLOCKS_PER_SEC / 2) << "CPU time in three seconds";
+    EXPECT_GE(frame(0).sequence - first, 12) << "played again each second";
 }
 
 TEST_F(FfmpegCard, DigestTcpCameraAndAFileShowAndNoPasswordReachesStandardError) {
