@@ -23,8 +23,10 @@ constexpr int MostLowres = 2;
 
 SourceEvent EventForError(int error, const std::string& detail, bool credentials) {
     switch (error) {
-        case AVERROR_HTTP_UNAUTHORIZED:
         case AVERROR_HTTP_FORBIDDEN:
+            // Not a login refused: a camera's client limit or an address ban; tried again as any error.
+            return {SourceEventKind::Error, "the camera refused access (403 Forbidden)"};
+        case AVERROR_HTTP_UNAUTHORIZED:
             if (credentials) {
                 return {SourceEventKind::LoginRefused, "the camera refused the user name or password"};
             }

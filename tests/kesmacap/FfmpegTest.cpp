@@ -101,7 +101,7 @@ TEST(FfmpegRules, ErrorsAndEndsAsTheSourcesLife) {
     };
     const Row rows[] = {
         {AVERROR_HTTP_UNAUTHORIZED, true, Kind::LoginRefused},
-        {AVERROR_HTTP_FORBIDDEN, true, Kind::LoginRefused},
+        {AVERROR_HTTP_FORBIDDEN, true, Kind::Error},  // a client limit or a ban: no login spent
         {AVERROR_HTTP_UNAUTHORIZED, false, Kind::Refused},
         {AVERROR_PROTOCOL_NOT_FOUND, false, Kind::Refused},
         {AVERROR_DECODER_NOT_FOUND, false, Kind::Refused},
