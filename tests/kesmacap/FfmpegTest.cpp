@@ -29,6 +29,7 @@ extern "C" {
 #include "tests/support/CardConformance.h"
 #include "tests/support/RtspServer.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/SilentPort.h"
 #include "tests/support/TestPlatform.h"
 #include "tests/support/ViewerHarness.h"
 #include "tests/support/Waiting.h"
@@ -339,9 +340,10 @@ TEST_F(FfmpegCard, H264CameraOverUdpItsOutageAndItsReturnWithoutARestart) {
 }
 
 TEST_F(FfmpegCard, StopStartAndCloseNeverWaitOnTheNetwork) {
-    use(sourcesOf({"rtsp://10.255.255.1:554/unreachable", "http://10.255.255.1/unreachable.mjpg"}));
+    const testing_support::SilentPort silent;
+    use(sourcesOf({silent.uri("rtsp", "/unreachable"), silent.uri("http", "/unreachable.mjpg")}));
     const int threads = testing_support::ThreadCount();
-    std::this_thread::sleep_for(500ms);  // both inside FFmpeg, connecting
+    std::this_thread::sleep_for(500ms);  // both inside FFmpeg, waiting for an answer
     for (int cycle = 0; cycle < 100; ++cycle) {
         for (const std::uint16_t channel : {0, 1}) {
             const auto before = Clock::now();

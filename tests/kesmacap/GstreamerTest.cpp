@@ -29,6 +29,7 @@
 #include "tests/support/CardConformance.h"
 #include "tests/support/RtspServer.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/SilentPort.h"
 #include "tests/support/TestPlatform.h"
 #include "tests/support/ViewerHarness.h"
 #include "tests/support/Waiting.h"
@@ -259,9 +260,10 @@ TEST_F(GstreamerCard, OutageShowsNoSignalAndTheCamerasReturnNeedsNoRestart) {
 
 TEST_F(GstreamerCard, StopStartAndCloseNeverWaitOnTheNetwork) {
     testing_support::RtspServer server;
-    use(sourcesOf({server.uri("/mjpeg"), "rtsp://10.255.255.1:554/unreachable"}));
+    const testing_support::SilentPort silent;
+    use(sourcesOf({server.uri("/mjpeg"), silent.uri("rtsp", "/unreachable")}));
     ASSERT_TRUE(shows(0, isVideo, 10s));
-    server.stop();  // channel 0 reconnects from now on; channel 1 never reaches its camera
+    server.stop();  // channel 0 reconnects from now on; channel 1's camera never answers
     const int threads = testing_support::ThreadCount();
     for (int cycle = 0; cycle < 200; ++cycle) {
         for (const std::uint16_t channel : {0, 1}) {
