@@ -13,11 +13,18 @@
 
 namespace kesmacap {
 
-// An error's kind: LoginRefused for credentials refused (rtspsrc's
-// "Unauthorized", souphttpsrc's 401 and 403), Refused for what cannot play
-// until something is installed, Error for the rest (a network, a server, a
-// file that may come back).
-SourceEventKind KindOfError(GQuark domain, int code);
+// What an error means: LoginRefused for credentials refused (rtspsrc's
+// "Unauthorized", souphttpsrc's 401), Refused for what cannot play until
+// something is installed, Error for the rest (a network, a server, a file
+// that may come back). httpStatus: the "http-status-code" of the error's
+// details, 0 when it has none. souphttpsrc says NOT_AUTHORIZED of 402, 403
+// and 407 too, which refuse no password (a 403: an address banned, too many
+// clients): those are errors, said with their status.
+struct ErrorReading {
+    SourceEventKind kind;
+    std::string text;
+};
+ErrorReading ReadError(GQuark domain, int code, unsigned httpStatus, const std::string& message);
 
 // A download's buffering, said as progress whenever its percentage moves and
 // in words when its tens do (a message may come with every buffer).

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "kesmacap/gstreamer/HttpRedirect.h"
 #include "kesmacap/gstreamer/ThreadEdges.h"
+#include "kesmacap/sources/SourcesFile.h"
 
 namespace kesmacap {
 
@@ -251,14 +253,28 @@ gboolean CameraPipeline::onSelectStream(GstElement* /*source*/, guint /*number*/
     return isVideo(caps) ? TRUE : FALSE;
 }
 
-gboolean CameraPipeline::onBeforeSend(GstElement* /*source*/, GstRTSPMessage* request, gpointer /*self*/) {
-    // rtspsrc sends a request the camera refused again with the same
-    // credentials, up to eight times, and cameras lock the account after a
-    // handful: a request that already carries them (from its last sending)
-    // is not sent again, and the attempt fails as "Unauthorized".
-    gchar* sent = nullptr;
-    return gst_rtsp_message_get_header(request, GST_RTSP_HDR_AUTHORIZATION, &sent, 0) == GST_RTSP_OK ? FALSE
-                                                                                                     : TRUE;
+gboolean CameraPipeline::onBeforeSend(GstElement* source, GstRTSPMessage* request, gpointer self) {
+    auto* const pipeline = static_cast<CameraPipeline*>(self);
+    TakeOver(pipeline);
+    gchar* header = nullptr;
+    RtspResends::Request said{};
+    said.sentBefore = gst_rtsp_message_get_header(request, GST_RTSP_HDR_DATE, &header, 0) == GST_RTSP_OK;
+    said.withCredentials =
+        gst_rtsp_message_get_header(request, GST_RTSP_HDR_AUTHORIZATION, &header, 0) == GST_RTSP_OK;
+    // Where rtspsrc is connected: the named URI, or where a redirect sent it.
+    gchar* location = nullptr;
+    g_object_get(source, "location", &location, nullptr);
+    const std::string at = location != nullptr ? location : "";
+    g_free(location);
+    said.namedOrigin = SameOrigin(pipeline->target_.uri, at);
+    const RtspResends::Verdict verdict = pipeline->resends_.before(said);
+    if (verdict == RtspResends::Verdict::WithholdElsewhere && !pipeline->sentOn_.exchange(true)) {
+        const SourceUri shown = ParseSourceUri(at);
+        pipeline->post(gst_structure_new("sent-on", "what", G_TYPE_STRING,
+                                         (shown.uri.empty() ? shown.shown : shown.uri).c_str(), nullptr));
+    }
+    HandOver(pipeline);
+    return verdict == RtspResends::Verdict::Send ? TRUE : FALSE;
 }
 
 void CameraPipeline::onSourceSetup(GstElement* /*decoder*/, GstElement* source, gpointer self) {

@@ -3,8 +3,10 @@
 // newest frame, painted into the channel by a FramePainter), built for one
 // URI and the credentials that go there, and torn down with it. What the
 // pipeline says is forwarded to the camera's bus, with "connected" (a video
-// stream was linked; "what" says its size), "unlinked" (it could not be) and
-// a wake-up "frame" at the first picture.
+// stream was linked; "what" says its size), "unlinked" (it could not be),
+// "sent-on" (an RTSP redirect to another origin asked for the credentials,
+// which were kept from it; "what" says where) and a wake-up "frame" at the
+// first picture.
 #pragma once
 
 #include <gst/app/gstappsink.h>
@@ -17,6 +19,7 @@
 
 #include "kesmacap/card/SourceLife.h"
 #include "kesmacap/gstreamer/FramePainter.h"
+#include "kesmacap/gstreamer/RtspResends.h"
 
 namespace kesmacap {
 
@@ -85,6 +88,8 @@ class CameraPipeline {
     std::atomic<SourceClock::rep> lastFrame_{0};
     std::atomic<bool> framePosted_{false};
     std::atomic<bool> live_{false};
+    RtspResends resends_;
+    std::atomic<bool> sentOn_{false};  // "sent-on" posted
     std::unique_ptr<GstElement, PipelineDeleter> pipeline_;
     GstElement* sink_ = nullptr;  // owned by pipeline_
 };

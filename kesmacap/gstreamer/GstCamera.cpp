@@ -211,6 +211,11 @@ void GstCamera::handle(GstMessage* message, Clock::time_point now) {
                 feed({SourceEventKind::Error, what != nullptr ? what : ""}, now);
             } else if (gst_message_has_name(message, "failed") && pipeline_) {
                 feed({SourceEventKind::Error, "GStreamer cannot play it"}, now);
+            } else if (gst_message_has_name(message, "sent-on") && what != nullptr) {
+                // rtspsrc followed an RTSP redirect to another origin: the
+                // credentials were kept from it, its refusal says so.
+                target_.uri = what;
+                target_.credentials = false;
             }
             break;  // otherwise a wake-up: the loop reads what is wanted
         }
@@ -268,10 +273,18 @@ void GstCamera::handle(GstMessage* message, Clock::time_point now) {
 void GstCamera::handleError(GstMessage* message, Clock::time_point now) {
     GError* error = nullptr;
     gst_message_parse_error(message, &error, nullptr);
-    std::string text = error != nullptr ? error->message : "error";
-    SourceEventKind kind =
-        error != nullptr ? KindOfError(error->domain, error->code) : SourceEventKind::Error;
+    const GstStructure* details = nullptr;
+    gst_message_parse_error_details(message, &details);
+    guint status = 0;
+    if (details != nullptr) {
+        gst_structure_get_uint(details, "http-status-code", &status);
+    }
+    const ErrorReading reading = error != nullptr
+                                     ? ReadError(error->domain, error->code, status, error->message)
+                                     : ErrorReading{SourceEventKind::Error, "error"};
     g_clear_error(&error);
+    const SourceEventKind kind = reading.kind;
+    std::string text = reading.text;
     if (!redirectTo_.empty() && pipeline_) {
         // An HTTP camera sent us on: followed within this attempt, its grace running on.
         const RedirectHop hop = FollowRedirect(source_.uri, target_.uri, redirectTo_, redirects_);
@@ -331,9 +344,8 @@ void GstCamera::handleElement(GstMessage* message, Clock::time_point now) {
         }
         guint status = 0;
         gst_structure_get_uint(said, "http-status-code", &status);
-        if (status >= 300 && status < 400) {
-            redirectTo_ = headerOf(headers, "Location");
-        }
+        // Of the latest answer only: a redirect's Location, else nothing to follow.
+        redirectTo_ = status >= 300 && status < 400 ? headerOf(headers, "Location") : std::string();
         rangesAccepted_ = AcceptsRanges(headerOf(headers, "Accept-Ranges").c_str());
         // multipart/x-mixed-replace: the MJPEG of cameras, phones, motion,
         // mjpg-streamer; live, though the HTTP source cannot tell.

@@ -19,12 +19,27 @@ Uri parsed(const std::string& text) {
     return Uri(g_uri_parse(text.c_str(), G_URI_FLAGS_ENCODED, nullptr));
 }
 
+// RTSP's schemes name its transport too (rtspt://, rtspu://, rtsph://): one
+// origin with rtsp://, as rtsps* are with rtsps://.
+std::string schemeOf(GUri* uri) {
+    const std::string scheme = g_uri_get_scheme(uri);  // lower case, as GLib keeps it
+    for (const std::string family : {"rtsp", "rtsps"}) {
+        for (const char* const transport : {"", "t", "u", "h"}) {
+            if (scheme == family + transport) {
+                return family;
+            }
+        }
+    }
+    return scheme;
+}
+
 int portOf(GUri* uri) {
     const int port = g_uri_get_port(uri);
     if (port > 0) {
         return port;
     }
-    return g_ascii_strcasecmp(g_uri_get_scheme(uri), "https") == 0 ? 443 : 80;
+    const std::string scheme = schemeOf(uri);
+    return scheme == "rtsp" ? 554 : scheme == "rtsps" ? 322 : scheme == "https" ? 443 : 80;
 }
 
 }  // namespace
@@ -37,9 +52,8 @@ bool SameOrigin(const std::string& a, const std::string& b) {
     }
     const char* const hostA = g_uri_get_host(first.get());
     const char* const hostB = g_uri_get_host(second.get());
-    return g_ascii_strcasecmp(g_uri_get_scheme(first.get()), g_uri_get_scheme(second.get())) == 0 &&
-           hostA != nullptr && hostB != nullptr && g_ascii_strcasecmp(hostA, hostB) == 0 &&
-           portOf(first.get()) == portOf(second.get());
+    return schemeOf(first.get()) == schemeOf(second.get()) && hostA != nullptr && hostB != nullptr &&
+           g_ascii_strcasecmp(hostA, hostB) == 0 && portOf(first.get()) == portOf(second.get());
 }
 
 RedirectHop FollowRedirect(const std::string& named, const std::string& current, const std::string& location,

@@ -23,8 +23,8 @@ constexpr int MostRedirects = 5;
 RedirectHop FollowRedirect(const std::string& named, const std::string& current, const std::string& location,
                            int hops);
 
-// Whether two URIs have one origin: scheme, host (any case) and port (the
-// scheme's own when none is written).
+// Whether two URIs have one origin: scheme (RTSP's of any transport alike),
+// host (any case) and port (the scheme's own when none is written).
 bool SameOrigin(const std::string& a, const std::string& b);
 
 }  // namespace kesmacap

@@ -61,35 +61,81 @@ bool isPort(std::string_view text) {
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+bool isHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// Whether text reads as a camera's host, and port: a name or IPv4 address
+// (letters, digits, ".", "-", "_", "~"), or an IPv6 address in brackets, then
+// ":" and digits or nothing. What a password leaves after an "@" typed in it
+// (the reserved characters and whatever else it holds) seldom does.
+bool isHost(std::string_view text) {
+    std::size_t port = text.find(':');
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        const std::string_view address = text.substr(1, close == std::string_view::npos ? 0 : close - 1);
+        if (close == std::string_view::npos || std::none_of(address.begin(), address.end(), isHex) ||
+            !std::all_of(address.begin(), address.end(),
+                         [](char c) { return isHex(c) || c == ':' || c == '.'; })) {
+            return false;
+        }
+        port = close + 1 < text.size() ? close + 1 : std::string_view::npos;
+    } else if (const std::string_view name = text.substr(0, port);
+               name.empty() || !std::all_of(name.begin(), name.end(), [](char c) {
+                   return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' ||
+                          c == '_' || c == '~';
+               })) {
+        return false;
+    }
+    return port == std::string_view::npos || (text[port] == ':' && isPort(text.substr(port + 1)));
+}
+
 // Where the user info of the URI whose authority begins at `start` ends (at
 // its "@"), or npos when it has none: one reading for the parser and the
-// masking alike. A password is taken as people type it: to the last "@"
-// before the host, as VLC and FFmpeg read it, with any "@" in it, and any
-// "#", "?" or "/" (which the parser refuses, naming the escape). Where it is
-// unclear ("host:554/x@y" and "user:12/34@host" look alike), it is taken as
-// user info: masked, and the parser asks which was meant.
+// masking alike. As FFmpeg's av_url_split reads it, the authority ends at the
+// first "/", "?" or "#", and its user info at the last "@" in it, so that
+// "admin:p@ss@cam" keeps its "@"; an "@" in the path or query of a URI is no
+// user info. Beyond that, a "#", "?" or "/" typed raw in a password (which the
+// parser refuses, naming the escape) is recognised so that it is masked and
+// never taken for a host: where the last "@" before the next "/" is followed
+// by a host and a ":" comes before it ("user:12#34@cam/x", "ad#min:pw@cam",
+// "admin:p@ss#1?x@cam"), though not after a host and port that a "/" ends
+// ("cam:554/live@1"); and where the authority is "user:" and no port, which
+// no host reads, to the last "@" ("admin:pa/ss/w@cam").
 std::size_t userInfoEnd(std::string_view text, std::size_t start) {
+    constexpr auto None = std::string_view::npos;
     const std::size_t end = std::min(text.find_first_of(OutsideUri, start), text.size());
-    const std::size_t slash = std::min(text.find('/', start), end);
-    const std::string_view authority = text.substr(start, slash - start);
+    const std::size_t stop = std::min(text.find_first_of("/?#", start), end);
+    const std::string_view authority = text.substr(start, stop - start);
     const auto at = authority.rfind('@');
-    const auto colon = authority.substr(0, at).find(':');
-    const std::string_view after = text.substr(slash, end - slash);
-    const auto lastAt = after.rfind('@');
-    if (at != std::string_view::npos) {
-        // A password runs to the last "@", past any "/" typed in it.
-        return colon == std::string_view::npos || lastAt == std::string_view::npos ? start + at
-                                                                                   : slash + lastAt;
+    const bool slash = stop == end || text[stop] == '/';
+    const bool hostFollows = at != None && isHost(authority.substr(at + 1));
+    if (stop == end || (hostFollows && slash)) {
+        return at == None ? None : start + at;
     }
-    if (colon == std::string_view::npos || authority.front() == '[' || lastAt == std::string_view::npos) {
-        return std::string_view::npos;
+    const auto colon = authority.find(':');
+    const bool hostAndPort = at == None && (authority.empty() || authority.front() == '[' ||
+                                            (colon != None && isPort(authority.substr(colon + 1))));
+    if (at == None && slash && (colon == None || hostAndPort)) {
+        return None;  // "cam/x@y", "cam:554/x@y": a valid URI
     }
-    if (!isPort(authority.substr(colon + 1))) {
-        return slash + lastAt;  // "user:pass/word@host": no port is written so
+    const std::size_t nextSlash = std::min(text.find('/', stop + 1), end);
+    const auto later = text.substr(0, nextSlash).rfind('@');
+    if (later != None && later > stop &&
+        isHost(text.substr(later + 1, std::min(text.find_first_of("/?#", later + 1), end) - later - 1)) &&
+        text.substr(start, later - start).find(':') != None) {
+        return later;
     }
-    // A port, or a password of digits before a "/": an "@" in the next segment decides.
-    const auto segmentAt = after.substr(0, after.find_first_of("/?#", 1)).rfind('@');
-    return segmentAt == std::string_view::npos ? std::string_view::npos : slash + segmentAt;
+    if (at != None) {
+        // The authority's own, unless no host follows it: then a password runs to the last "@".
+        const auto last = text.substr(0, end).rfind('@');
+        return hostFollows || last < stop ? start + at : last;
+    }
+    if (colon == None || hostAndPort) {
+        return None;
+    }
+    const auto last = text.substr(0, end).rfind('@');
+    return last == None || last < stop ? None : last;
 }
 
 std::vector<Secret> secretsOf(std::string_view text) {
@@ -135,8 +181,8 @@ std::string reservedIn(std::string_view info) {
         advice += std::string(advice.empty() ? "write " : "; write ") + escaped.front() + " in the " +
                   (colon != std::string_view::npos && at > colon ? "password" : "user name") + " as " +
                   std::string(escaped.substr(1));
-        if (escaped.front() == '/') {
-            advice += " (or an @ in the path as %40)";
+        if (escaped.front() == '?') {
+            advice += " (or an @ in the query as %40)";  // "cam:8080?mail=me@example.com" reads alike
         }
     }
     return advice;
