@@ -55,7 +55,15 @@ ensure_packages() {
         return
     fi
     echo "Installing: ${missing[*]}"
-    as_root apt-get update -qq
+    # A mirror in the middle of its sync serves lists of the wrong size: asked
+    # again a little later, three times at most; the install then takes the
+    # lists there are, and fails only if they lack a package.
+    local attempt
+    for attempt in 1 2 3; do
+        as_root apt-get update -qq && break
+        echo "apt-get update failed (attempt $attempt of 3)" >&2
+        [ "$attempt" = 3 ] || sleep 30
+    done
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
