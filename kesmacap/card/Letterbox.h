@@ -3,7 +3,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "kesmacap/pictures/Picture.h"
 
@@ -36,6 +38,24 @@ constexpr FrameRect FitInFrame(int width, int height, int aspectNum = 1, int asp
     fit.x = ((MaxWidth - fit.width) / 2) & ~1;
     fit.y = ((MaxHeight - fit.height) / 2) & ~1;
     return fit;
+}
+
+// Paints what a picture at `fit` leaves of a 640 x 480 B, G, R frame black.
+inline void PaintBars(std::uint8_t* frame, const FrameRect& fit) {
+    constexpr std::size_t Row = std::size_t{MaxWidth} * BytesPerPixel;
+    std::memset(frame, 0, Row * static_cast<std::size_t>(fit.y));
+    const int below = fit.y + fit.height;
+    std::memset(frame + Row * static_cast<std::size_t>(below), 0,
+                Row * static_cast<std::size_t>(MaxHeight - below));
+    const auto left = static_cast<std::size_t>(fit.x) * BytesPerPixel;
+    const std::size_t right = Row - left - static_cast<std::size_t>(fit.width) * BytesPerPixel;
+    if (left + right > 0) {
+        for (int y = fit.y; y < below; ++y) {
+            std::uint8_t* const row = frame + Row * static_cast<std::size_t>(y);
+            std::memset(row, 0, left);
+            std::memset(row + Row - right, 0, right);
+        }
+    }
 }
 
 }  // namespace kesmacap

@@ -5,7 +5,6 @@
 #include <libyuv/scale.h>
 #endif
 
-#include <cstring>
 
 #include "kesmacap/pictures/StatusPicture.h"
 
@@ -52,24 +51,6 @@ const libyuv::YuvConstants* coloursOf(int colourSpace, bool fullRange) {
 }
 #endif
 
-// Paints what a picture at `fit` leaves of the frame black.
-void paintBars(std::uint8_t* frame, const FrameRect& fit) {
-    constexpr std::size_t Row = std::size_t{MaxWidth} * BytesPerPixel;
-    std::memset(frame, 0, Row * static_cast<std::size_t>(fit.y));
-    const int below = fit.y + fit.height;
-    std::memset(frame + Row * static_cast<std::size_t>(below), 0,
-                Row * static_cast<std::size_t>(MaxHeight - below));
-    const auto left = static_cast<std::size_t>(fit.x) * BytesPerPixel;
-    const std::size_t right = Row - left - static_cast<std::size_t>(fit.width) * BytesPerPixel;
-    if (left + right > 0) {
-        for (int y = fit.y; y < below; ++y) {
-            std::uint8_t* const row = frame + Row * static_cast<std::size_t>(y);
-            std::memset(row, 0, left);
-            std::memset(row + Row - right, 0, right);
-        }
-    }
-}
-
 }  // namespace
 
 PicturePainter::PicturePainter(Channel& channel, int index) : channel_(channel), index_(index) {}
@@ -92,7 +73,7 @@ void PicturePainter::paint(const AVFrame& frame) {
         out +
         (static_cast<std::size_t>(fit_.y) * MaxWidth + static_cast<std::size_t>(fit_.x)) * BytesPerPixel;
     if (placeYuv(frame, at) || placeScaled(frame, at, changed)) {
-        paintBars(out, fit_);
+        PaintBars(out, fit_);
         channel_.publish(MaxWidth, MaxHeight);
     }
 }

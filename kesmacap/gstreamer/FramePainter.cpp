@@ -4,7 +4,6 @@
 #include <libyuv/convert_argb.h>
 #include <libyuv/scale.h>
 
-#include <cstring>
 
 #include "kesmacap/pictures/StatusPicture.h"
 
@@ -22,24 +21,6 @@ const libyuv::YuvConstants* coloursOf(const GstVideoColorimetry& colours) {
             return full ? &libyuv::kYuvV2020Constants : &libyuv::kYuv2020Constants;
         default:
             return full ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
-    }
-}
-
-// Paints what a picture at `fit` leaves of the frame black.
-void paintBars(std::uint8_t* frame, const FrameRect& fit) {
-    constexpr std::size_t Row = std::size_t{MaxWidth} * BytesPerPixel;
-    std::memset(frame, 0, Row * static_cast<std::size_t>(fit.y));
-    const int below = fit.y + fit.height;
-    std::memset(frame + Row * static_cast<std::size_t>(below), 0,
-                Row * static_cast<std::size_t>(MaxHeight - below));
-    const auto left = static_cast<std::size_t>(fit.x) * BytesPerPixel;
-    const std::size_t right = Row - left - static_cast<std::size_t>(fit.width) * BytesPerPixel;
-    if (left + right > 0) {
-        for (int y = fit.y; y < below; ++y) {
-            std::uint8_t* const row = frame + Row * static_cast<std::size_t>(y);
-            std::memset(row, 0, left);
-            std::memset(row + Row - right, 0, right);
-        }
     }
 }
 
@@ -86,7 +67,7 @@ void FramePainter::paint(GstSample* sample) {
             strides[1] = strides[2] = fit_.width / 2;
         }
         std::uint8_t* const out = channel_.backBuffer();
-        paintBars(out, fit_);
+        PaintBars(out, fit_);
         // libyuv's RGB24 is B, G, R in memory: the channel's own order.
         libyuv::I420ToRGB24Matrix(
             planes[0], strides[0], planes[1], strides[1], planes[2], strides[2],
