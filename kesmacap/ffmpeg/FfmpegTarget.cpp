@@ -29,28 +29,6 @@ std::string escaped(const std::string& text) {
     return out;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    const auto lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
-}
-
-std::string unescaped(const std::string& text) {
-    std::string plain;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            plain.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-            i += 2;
-        } else {
-            plain.push_back(text[i]);
-        }
-    }
-    return plain;
-}
-
 // FFmpeg's file protocol takes a path as written: no escapes, no host.
 FfmpegTarget fileTarget(std::string rest) {
     FfmpegTarget target;
@@ -61,7 +39,7 @@ FfmpegTarget fileTarget(std::string rest) {
         target.problem = "a file URI names a file on this machine: file:///path";
         return target;
     }
-    std::string path = unescaped(rest.substr(0, rest.find_first_of("?#")));
+    std::string path = PercentDecoded(rest.substr(0, rest.find_first_of("?#")));
     // file:///C:/videos/door.mp4 on Windows.
     if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[1])) != 0 && path[2] == ':') {
         path.erase(0, 1);

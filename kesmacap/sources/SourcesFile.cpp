@@ -217,21 +217,6 @@ int hexValue(char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-// Percent escapes decoded; a "%" that starts none is taken as typed.
-std::string decoded(std::string_view text) {
-    std::string plain;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            plain.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-            i += 2;
-        } else {
-            plain.push_back(text[i]);
-        }
-    }
-    return plain;
-}
-
 bool readableByOthers(const std::string& file) {
     struct stat status {};
     return stat(file.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
@@ -379,8 +364,8 @@ SourceUri ParseSourceUri(const std::string& text) {
                 return refused(std::move(advice));
             }
             const auto colon = info.find(':');
-            user = decoded(info.substr(0, colon));
-            password = colon == std::string_view::npos ? "" : decoded(info.substr(colon + 1));
+            user = PercentDecoded(info.substr(0, colon));
+            password = colon == std::string_view::npos ? "" : PercentDecoded(info.substr(colon + 1));
             rest = text.substr(0, start) + text.substr(at + 1);
         }
     }
@@ -415,6 +400,20 @@ SourceUri ParseSourceUri(const std::string& text) {
     source.user = std::move(user);
     source.password = std::move(password);
     return source;
+}
+
+std::string PercentDecoded(std::string_view text) {
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            plain.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+            i += 2;
+        } else {
+            plain.push_back(text[i]);
+        }
+    }
+    return plain;
 }
 
 }  // namespace kesmacap

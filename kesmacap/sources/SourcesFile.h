@@ -55,6 +55,9 @@ constexpr std::size_t MinimumMaskedPassword = 4;
 // of a word, so that a message stays legible.
 std::string MaskPassword(std::string_view text, std::string_view password);
 
+// Percent escapes decoded; a "%" that starts none is taken as typed.
+std::string PercentDecoded(std::string_view text);
+
 // A source as GStreamer is to see it: the URI without its user info, and the
 // user name and password apart (decoded), for the source element's own
 // properties. User info holding a raw "#", "?" or "/" is refused with the
