@@ -40,7 +40,12 @@ FfmpegCamera::FfmpegCamera(Channel& channel, int index, const std::optional<std:
       target_(source_.uri.empty() ? FfmpegTarget{} : TargetFor(source_)),
       cannotPlay_(notPlayable(index, uri, source_, target_, sourcesFile)),
       painter_(channel, index),
-      thread_([this] { run(); }) {}
+      thread_([this] { run(); }) {
+    // A source written wrong is said once, as the library loads; each start shows it in the window.
+    if (uri && !cannotPlay_.empty()) {
+        report(cannotPlay_ + " (" + source_.shown + ")");
+    }
+}
 
 FfmpegCamera::~FfmpegCamera() {
     {
@@ -165,6 +170,10 @@ void FfmpegCamera::open() {
     auto stream = std::make_unique<FfmpegStream>();
     std::string detail;
     const int error = stream->open(target_, {&FfmpegCamera::interrupted, this}, detail);
+    if (error < 0) {
+        // Opened partway (an RTSP session set up), it too says goodbye.
+        close(std::move(stream));
+    }
     if (error < 0 && cutShort(error)) {
         return;  // the loop sees to the command or the deadline, and opens again if still wanted
     }
@@ -219,12 +228,16 @@ void FfmpegCamera::tearDown() {
     opening_ = false;
     pictureDue_ = false;
     av_frame_unref(frame_.get());
-    if (stream_) {
+    close(std::move(stream_));
+}
+
+void FfmpegCamera::close(std::unique_ptr<FfmpegStream> stream) {
+    if (stream) {
         // Closed with time for its goodbye (RTSP's TEARDOWN), so that a camera
         // keeps no stale session, whatever command is waiting.
         closeBy_.store(ticksOf(Clock::now() + CloseLimit));
         closing_.store(true);
-        stream_.reset();
+        stream.reset();
         closing_.store(false);
     }
 }

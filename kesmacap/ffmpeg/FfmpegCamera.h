@@ -43,8 +43,8 @@ class FfmpegCamera {
 
   private:
     using Clock = SourceClock;
-    // A source that is closed (an RTSP camera sent its TEARDOWN) gets this
-    // long, whatever else is wanted meanwhile.
+    // A source being closed (an RTSP camera sent its TEARDOWN), whether it
+    // was fully opened or not, gets this long, whatever else is wanted meanwhile.
     static constexpr std::chrono::seconds CloseLimit{1};
 
     struct FrameFree {
@@ -60,6 +60,8 @@ class FfmpegCamera {
     void read();
     void show();
     void tearDown();
+    // Every stream ends here, opened or opened partway: it gets CloseLimit.
+    void close(std::unique_ptr<FfmpegStream> stream);
     // Whether a call that failed with `error` was cut short by a command or the deadline.
     bool cutShort(int error) const;
     // Waits until `until` (true), a command (false) or for ever when `until` is max().
