@@ -91,8 +91,8 @@ FfmpegTarget TargetFor(const SourceUri& source) {
                 false,
                 "the user name or password is longer than " + std::to_string(MostCredentialBytes) + " bytes"};
     }
-    const std::string info =
-        escaped(source.user) + (source.password.empty() ? "" : ":" + escaped(source.password));
+    // Always with the colon: FFmpeg's HTTP client sends no credentials without one.
+    const std::string info = escaped(source.user) + ":" + escaped(source.password);
     if (rtsp && info.size() > MostRtspUserInfoBytes) {
         return {{},
                 {},
