@@ -180,7 +180,8 @@ void FfmpegCamera::open() {
     opening_ = false;
     const Clock::time_point now = Clock::now();
     if (error < 0) {
-        feed(EventForError(error, MaskPassword(MaskSecrets(detail), source_.password), target_.credentials),
+        feed(EventForError(error, MaskPassword(MaskSecrets(detail), source_.password), target_.credentials,
+                           target_.scheme),
              now);
         return;
     }
@@ -203,7 +204,7 @@ void FfmpegCamera::read() {
     if (error == AVERROR_EOF) {
         feed(EventForEnd(stream_->format(), stream_->seekable()), now);
     } else if (error < 0) {
-        feed(EventForError(error, textOf(error), target_.credentials), now);
+        feed(EventForError(error, textOf(error), target_.credentials, target_.scheme), now);
     } else {
         pictureDue_ = true;
         due_ = live_ ? now : pacer_.due(stream_->secondsOf(*frame_), now);

@@ -61,11 +61,12 @@ FfmpegTarget TargetFor(const SourceUri& source) {
         return fileTarget(rest);
     }
     FfmpegTarget target;
+    target.scheme = scheme;
     const std::string timeout =
         std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(NetworkTimeout).count());
-    const bool rtsp = scheme == "rtsp" || scheme == "rtspt" || scheme == "rtspu";
+    const bool rtsp = scheme == "rtsp" || scheme == "rtspt" || scheme == "rtspu" || scheme == "rtsps";
     if (rtsp) {
-        if (scheme != "rtsp") {
+        if (scheme == "rtspt" || scheme == "rtspu") {
             target.options.emplace_back("rtsp_transport", scheme == "rtspt" ? "tcp" : "udp");
             scheme = "rtsp";
         }
@@ -92,6 +93,15 @@ FfmpegTarget TargetFor(const SourceUri& source) {
                 "the user name or password is longer than " + std::to_string(MostCredentialBytes) + " bytes"};
     }
     // Always with the colon: FFmpeg's HTTP client sends no credentials without one.
+    if (scheme == "rtsps") {
+        // FFmpeg opens RTSP's TLS with no options: it checks no certificate,
+        // and would hand the password to whoever answers.
+        target = {{}, {}, false, {}, scheme};
+        target.problem =
+            "FFmpeg cannot check an rtsps camera's certificate, so no password goes to it: use rtsp:// "
+            "on a network you trust";
+        return target;
+    }
     const std::string info = escaped(source.user) + ":" + escaped(source.password);
     if (rtsp && info.size() > MostRtspUserInfoBytes) {
         return {{},

@@ -28,12 +28,13 @@ struct FfmpegTarget {
     std::vector<std::pair<std::string, std::string>> options;
     bool credentials = false;  // whether the URL carries a user name or password
     std::string problem;       // why it is not to be opened; empty when it is
+    std::string scheme;        // the source's, as written (rtspt, https), in lower case
 };
 
 // source: as ParseSourceUri gives it. rtspt:// (RTSP over TCP, as GStreamer
 // names it) and rtspu:// (over UDP) become rtsp:// with that transport, so
-// that one sources file means the same to both libraries; a file URI
-// becomes the path it names.
+// that one sources file means the same to both libraries; rtsps:// is
+// refused a password; a file URI becomes the path it names.
 FfmpegTarget TargetFor(const SourceUri& source);
 
 }  // namespace kesmacap

@@ -12,12 +12,13 @@ namespace kesmacap {
 
 // An error (an AVERROR code) from opening or reading a source. detail:
 // FFmpeg's text for it, or the codec's name for AVERROR_DECODER_NOT_FOUND;
-// credentials: whether the source was given a user name or password.
-// LoginRefused for credentials refused (RTSP's and HTTP's 401 and 403);
-// Refused, with advice, for what no retry can mend (no protocol, no decoder,
-// no video, a camera that wants credentials it was not given); Error for the
-// rest (a network, a server, a file that may come back).
-SourceEvent EventForError(int error, const std::string& detail, bool credentials);
+// credentials: whether the source was given a user name or password;
+// scheme: the source's, as written, named in the advice.
+// LoginRefused for credentials refused (RTSP's and HTTP's 401); Refused,
+// with advice, for what no retry can mend (no protocol, no decoder, no
+// video, a camera that wants credentials it was not given); Error for the
+// rest (a 403, a network, a server, a file that may come back).
+SourceEvent EventForError(int error, const std::string& detail, bool credentials, const std::string& scheme);
 
 // Whether a demuxer's pictures are made as they come (a camera: shown at
 // once, lost at their end) rather than recorded (paced by their timestamps,
