@@ -55,7 +55,12 @@ GstCamera::GstCamera(Channel& channel, int index, const std::optional<std::strin
                                         : std::string()),
       bus_(gst_bus_new()),
       painter_(channel, index),
-      thread_([this] { run(); }) {}
+      thread_([this] { run(); }) {
+    // A source written wrong is said once, as the library loads; each start shows it in the window.
+    if (uri && !cannotPlay_.empty()) {
+        report(cannotPlay_ + " (" + source_.shown + ")");
+    }
+}
 
 GstCamera::~GstCamera() {
     {
