@@ -48,12 +48,14 @@ FfmpegCamera::FfmpegCamera(Channel& channel, int index, const std::optional<std:
 }
 
 FfmpegCamera::~FfmpegCamera() {
-    {
-        const std::lock_guard lock(mutex_);
-        quit_ = true;
-        commandLocked();
-    }
+    quit();
     thread_.join();
+}
+
+void FfmpegCamera::quit() {
+    const std::lock_guard lock(mutex_);
+    quit_ = true;
+    commandLocked();
 }
 
 void FfmpegCamera::start() {

@@ -40,6 +40,9 @@ class FfmpegCamera {
 
     void start();
     void stop();
+    // Tells the thread to close its source and end, without waiting: the
+    // destructor waits. Telling all cameras first, they close at once.
+    void quit();
 
   private:
     using Clock = SourceClock;

@@ -26,6 +26,13 @@ FfmpegSource::FfmpegSource(Channels& channels, const Sources& sources) {
     }
 }
 
+FfmpegSource::~FfmpegSource() {
+    // All four close their sources at once: at most about one CloseLimit in all.
+    for (const auto& camera : cameras_) {
+        camera->quit();
+    }
+}
+
 std::int32_t FfmpegSource::open(int /*channel*/) {
     return 0;
 }

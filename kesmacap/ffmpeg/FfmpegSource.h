@@ -15,6 +15,9 @@ namespace kesmacap {
 class FfmpegSource final : public FrameSource {
   public:
     FfmpegSource(Channels& channels, const Sources& sources);
+    ~FfmpegSource() override;
+    FfmpegSource(const FfmpegSource&) = delete;
+    FfmpegSource& operator=(const FfmpegSource&) = delete;
 
     std::int32_t open(int channel) override;
     void close(int channel) override;
