@@ -57,7 +57,8 @@ std::atomic<LogRoute*> LogRoute::current_{nullptr};
 
 void writeLine(void* context, int level, const char* format, va_list arguments) {
     LogRoute* const route = LogRoute::current();
-    if (level > AV_LOG_WARNING || route == nullptr) {
+    // AV_LOG_C adds a colour above the low byte.
+    if ((level & 0xff) > AV_LOG_WARNING || route == nullptr) {
         return;
     }
     if (context != nullptr && *static_cast<const AVClass* const*>(context) == avformat_get_class()) {
@@ -77,7 +78,7 @@ void writeLine(void* context, int level, const char* format, va_list arguments) 
         type != nullptr && type->item_name != nullptr) {
         component = type->item_name(context);
     }
-    route->write(level, component != nullptr ? component : "", message);
+    route->write(level & 0xff, component != nullptr ? component : "", message);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <libyuv/scale.h>
 #endif
 
-
 #include "kesmacap/pictures/StatusPicture.h"
 
 namespace kesmacap {
