@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/log.h>
@@ -288,7 +290,7 @@ TEST_F(FfmpegCard, FilesInTheirColoursWideOnesLetterboxedLoopingAtTheirOwnRate) 
     const std::int32_t first = frame(2).sequence;
     std::this_thread::sleep_for(3s);
     const double fps = (frame(2).sequence - first) / 3.0;
-    EXPECT_GT(fps, 25) << "played again from its start";
+    EXPECT_GT(fps, 20) << "played again from its start: its 60 frames alone make 20 a second";
     EXPECT_LT(fps, 35) << "at the file's own 30 fps";
 }
 
@@ -298,7 +300,9 @@ TEST_F(FfmpegCard, AShortClipAtItsEndWaitsForItsSecondWithoutSpinning) {
     const std::clock_t before = std::clock();
     const std::int32_t first = frame(0).sequence;
     std::this_thread::sleep_for(3s);
-    EXPECT_LT(std::clock() - before, CLOCKS_PER_SEC / 2) << "CPU time in three seconds";
+    // Generous for a loaded machine and the sanitizers: a camera thread
+    // spinning at the end would take a core's whole three seconds.
+    EXPECT_LT(std::clock() - before, CLOCKS_PER_SEC * 3 / 2) << "CPU time in three seconds";
     EXPECT_GE(frame(0).sequence - first, 12) << "played again each second";
 }
 
@@ -352,6 +356,7 @@ TEST_F(FfmpegCard, StopStartAndCloseNeverWaitOnTheNetwork) {
     use(sourcesOf({silent.uri("rtsp", "/unreachable"), silent.uri("http", "/unreachable.mjpg")}));
     const int threads = testing_support::ThreadCount();
     std::this_thread::sleep_for(500ms);  // both inside FFmpeg, waiting for an answer
+    Clock::duration worst{};
     for (int cycle = 0; cycle < 100; ++cycle) {
         for (const std::uint16_t channel : {0, 1}) {
             const auto before = Clock::now();
@@ -362,9 +367,11 @@ TEST_F(FfmpegCard, StopStartAndCloseNeverWaitOnTheNetwork) {
                 card->OpenChannel(channel);
                 card->StartChannel(channel, -1);
             }
-            EXPECT_LT(Clock::now() - before, 100ms) << "cycle " << cycle;
+            worst = std::max(worst, Clock::now() - before);
         }
     }
+    // Far below NetworkTimeout, far above a loaded machine's scheduling.
+    EXPECT_LT(worst, 1s);
     EXPECT_LE(testing_support::ThreadCount(), threads) << "a thread per camera, none per attempt";
     const auto closing = Clock::now();
     card.reset();
@@ -391,8 +398,8 @@ TEST_F(FfmpegCard, FfmpegsHttpMjpegCameraShowsAsFastAsItSends) {
     use(sourcesOf({uri}));  // refused until it listens, then tried again
     ASSERT_TRUE(shows(0, isVideo, 10s));
     const std::int32_t first = frame(0).sequence;
-    std::this_thread::sleep_for(1s);
-    EXPECT_GT(frame(0).sequence - first, 20) << "live: shown as they come, not paced";
+    std::this_thread::sleep_for(2s);
+    EXPECT_GT(frame(0).sequence - first, 35) << "live: shown as they come, not paced";
     kill(ffmpeg.pid(), SIGSTOP);  // connected, and silent
     const auto silent = Clock::now();
     EXPECT_TRUE(shows(0, isStatus, 6s)) << "a silent camera is lost, though FFmpeg waits on its socket";
