@@ -9,13 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
