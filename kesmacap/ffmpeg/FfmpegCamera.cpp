@@ -78,11 +78,25 @@ void FfmpegCamera::commandLocked() {
 
 int FfmpegCamera::interrupted(void* camera) {
     const auto& self = *static_cast<const FfmpegCamera*>(camera);
+    if (self.redirected_.load()) {
+        return 1;  // not a word to where it was sent, not even a goodbye
+    }
     const Clock::rep now = ticksOf(Clock::now());
     if (self.closing_.load()) {
         return now > self.closeBy_.load() ? 1 : 0;
     }
     return self.commanded_.load() || now >= self.cutOff_.load() ? 1 : 0;
+}
+
+void FfmpegCamera::redirected(const AVIOInterruptCB& interrupt, const std::string& url) {
+    if (interrupt.callback != &FfmpegCamera::interrupted || interrupt.opaque == nullptr) {
+        return;
+    }
+    auto& self = *static_cast<FfmpegCamera*>(interrupt.opaque);
+    if (self.target_.credentials && !SameOrigin(self.source_.uri, url)) {
+        self.redirectedTo_ = MaskPassword(MaskSecrets(url), self.source_.password);
+        self.redirected_.store(true);
+    }
 }
 
 void FfmpegCamera::run() {
@@ -171,10 +185,20 @@ void FfmpegCamera::serve() {
 void FfmpegCamera::open() {
     auto stream = std::make_unique<FfmpegStream>();
     std::string detail;
+    redirected_.store(false);
     const int error = stream->open(target_, {&FfmpegCamera::interrupted, this}, detail);
     if (error < 0) {
         // Opened partway (an RTSP session set up), it too says goodbye.
         close(std::move(stream));
+    }
+    if (redirected_.load()) {
+        redirected_.store(false);
+        opening_ = false;
+        feed({SourceEventKind::Refused, "the camera sent us on to " + redirectedTo_ +
+                                            ", another host or port, which the password does not go to; name "
+                                            "that URL in the sources file"},
+             Clock::now());
+        return;
     }
     if (error < 0 && cutShort(error)) {
         return;  // the loop sees to the command or the deadline, and opens again if still wanted

@@ -1,6 +1,7 @@
 #pragma once
 
 extern "C" {
+#include <libavformat/avio.h>
 #include <libavutil/frame.h>
 }
 
@@ -43,6 +44,12 @@ class FfmpegCamera {
     // Tells the thread to close its source and end, without waiting: the
     // destructor waits. Telling all cameras first, they close at once.
     void quit();
+
+    // FFmpeg's RTSP client, sent on by a camera, says where (`url`) and goes
+    // there with the password. Said by the demuxer whose interrupt callback
+    // is `interrupt`, on its own thread: for one of these cameras, with
+    // credentials, to another origin, that call is cut before it sends anything.
+    static void redirected(const AVIOInterruptCB& interrupt, const std::string& url);
 
   private:
     using Clock = SourceClock;
@@ -94,6 +101,9 @@ class FfmpegCamera {
     std::atomic<Clock::rep> cutOff_{Clock::time_point::max().time_since_epoch().count()};
     std::atomic<bool> closing_{false};
     std::atomic<Clock::rep> closeBy_{0};
+    // Sent on elsewhere with the password, while opening; and where to, masked.
+    std::atomic<bool> redirected_{false};
+    std::string redirectedTo_;
 
     // The camera thread's own.
     SourceState life_;

@@ -9,8 +9,10 @@ extern "C" {
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
+#include "kesmacap/ffmpeg/FfmpegCamera.h"
 #include "kesmacap/sources/SourcesFile.h"
 
 namespace kesmacap {
@@ -57,6 +59,20 @@ std::atomic<LogRoute*> LogRoute::current_{nullptr};
 
 void writeLine(void* context, int level, const char* format, va_list arguments) {
     LogRoute* const route = LogRoute::current();
+    // Heard at any level: FFmpeg's RTSP client follows a camera's 3xx with the
+    // same password, wherever it leads, and says so only here.
+    static constexpr char Redirecting[] = "Status %d: Redirecting to %s";
+    if (context != nullptr && std::strncmp(format, Redirecting, sizeof Redirecting - 1) == 0 &&
+        *static_cast<const AVClass* const*>(context) == avformat_get_class()) {
+        va_list copy;
+        va_copy(copy, arguments);
+        char text[1024];
+        std::vsnprintf(text, sizeof text, format, copy);
+        va_end(copy);
+        std::string url(std::strstr(text, "Redirecting to ") + std::strlen("Redirecting to "));
+        url.erase(url.find_last_not_of("\r\n") + 1);
+        FfmpegCamera::redirected(static_cast<const AVFormatContext*>(context)->interrupt_callback, url);
+    }
     // AV_LOG_C adds a colour above the low byte.
     if ((level & 0xff) > AV_LOG_WARNING || route == nullptr) {
         return;

@@ -5,6 +5,9 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <optional>
 
 #include "kesmacap/card/Letterbox.h"
 
@@ -18,6 +21,63 @@ SourceEvent refusal(const std::string& why) {
 
 // Pictures decoded at a quarter at most: smaller would need a larger scale up than it saves.
 constexpr int MostLowres = 2;
+
+struct Origin {
+    std::string scheme;
+    std::string host;
+    int port = 0;
+    bool operator==(const Origin&) const = default;
+};
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+int defaultPort(const std::string& scheme) {
+    return scheme == "rtsp"    ? 554
+           : scheme == "rtsps" ? 322
+           : scheme == "http"  ? 80
+           : scheme == "https" ? 443
+                               : 0;
+}
+
+std::optional<Origin> originOf(std::string_view url) {
+    const auto separator = url.find("://");
+    if (separator == std::string_view::npos) {
+        return std::nullopt;
+    }
+    Origin origin{lowered(url.substr(0, separator)), {}, 0};
+    if (origin.scheme == "rtspt" || origin.scheme == "rtspu") {
+        origin.scheme = "rtsp";
+    }
+    std::string_view authority = url.substr(separator + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
+        authority.remove_prefix(at + 1);
+    }
+    // An IPv6 address keeps its colons inside its brackets.
+    const auto hostEnd = authority.starts_with('[') ? authority.find(']') : authority.rfind(':');
+    if (authority.starts_with('[') && hostEnd == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto colon = authority.find(':', authority.starts_with('[') ? hostEnd : 0);
+    origin.host = lowered(authority.substr(0, colon));
+    const std::string_view port = colon == std::string_view::npos ? "" : authority.substr(colon + 1);
+    origin.port = defaultPort(origin.scheme);
+    if (!port.empty()) {
+        const auto [end, problem] = std::from_chars(port.data(), port.data() + port.size(), origin.port);
+        if (problem != std::errc{} || end != port.data() + port.size()) {
+            return std::nullopt;
+        }
+    }
+    if (origin.host.empty()) {
+        return std::nullopt;
+    }
+    return origin;
+}
 
 }  // namespace
 
@@ -69,6 +129,11 @@ int LowresFor(int width, int height, int aspectNum, int aspectDen, int maxLowres
         ++lowres;
     }
     return lowres;
+}
+
+bool SameOrigin(std::string_view named, std::string_view other) {
+    const std::optional<Origin> first = originOf(named);
+    return first && first == originOf(other);
 }
 
 }  // namespace kesmacap

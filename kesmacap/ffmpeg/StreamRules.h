@@ -35,4 +35,11 @@ SourceEvent EventForEnd(std::string_view format, bool seekable);
 // large as its place in the frame.
 int LowresFor(int width, int height, int aspectNum, int aspectDen, int maxLowres);
 
+// Whether two URLs lead to the same scheme, host and port: where a
+// password given for `named` may go. rtsp, rtspt and rtspu count as one
+// scheme; a missing port is the scheme's own (RTSP's 554). User info, case
+// in scheme and host, and paths make no difference; a URL not understood
+// is another origin.
+bool SameOrigin(std::string_view named, std::string_view other);
+
 }  // namespace kesmacap

@@ -159,6 +159,23 @@ TEST(FfmpegRules, MjpegDecodedNoSmallerThanItsPlaceInTheFrame) {
     }
 }
 
+TEST(FfmpegRules, ARedirectKeepsThePasswordOnlyWithinItsSchemeHostAndPort) {
+    const struct {
+        const char* named;
+        const char* other;
+        bool same;
+    } rows[] = {
+        {"rtspt://Cam:554/a", "rtsp://u:p@cam/b?c", true}, {"rtsp://cam/a", "rtspu://cam:554/x", true},
+        {"rtsp://cam/a", "rtsp://cam:8554/a", false},      {"rtsp://cam/a", "rtsp://cam.evil/a", false},
+        {"rtsp://cam/a", "http://cam:554/a", false},       {"rtsp://[::1]/a", "rtsp://[::1]:554/b", true},
+        {"rtsp://cam/a", "rtsp://evil@cam:x/a", false},    {"rtsp://cam/a", "not a url", false},
+        {"http://cam/a", "http://cam:80@evil/a", false},   {"rtsp://[::1/a", "rtsp://[::1/a", false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(SameOrigin(row.named, row.other), row.same) << row.named << " " << row.other;
+    }
+}
+
 TEST(FfmpegTarget, SchemesAsGStreamerReadsThemCredentialsEscapedIntoTheUrlAndOptionsPerProtocol) {
     struct Row {
         const char* text;
