@@ -157,6 +157,31 @@ debootstrap_minbase() {
     fi
 }
 
+# deb-src entries for the machine's Debian 12 archives (the same URIs and
+# suites as its deb entries), so that apt-get source finds Debian's sources.
+add_debian_source_entries() {
+    local entries
+    entries="$(
+        for file in /etc/apt/sources.list.d/*.sources; do
+            [ -f "$file" ] && [ "${file##*/}" != quadview-deb-src.sources ] || continue
+            awk -v RS= -v ORS='\n\n' '/Suites:[^\n]*bookworm/ && /Types:[^\n]*deb/ {
+                sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$file"
+        done
+    )"
+    local lines
+    lines="$(grep -hsE '^deb[[:space:]][^#]*[[:space:]]bookworm' /etc/apt/sources.list /etc/apt/sources.list.d/*.list |
+                 sed -E 's/^deb([[:space:]])/deb-src\1/' || true)"
+    if [ -z "$entries" ] && [ -z "$lines" ]; then
+        echo "no Debian 12 archive in this machine's apt sources to take sources from" >&2
+        return 1
+    fi
+    [ -z "$entries" ] || printf '%s\n' "$entries" | as_root tee /etc/apt/sources.list.d/quadview-deb-src.sources >/dev/null
+    [ -z "$lines" ] || printf '%s\n' "$lines" | as_root tee /etc/apt/sources.list.d/quadview-deb-src.list >/dev/null
+    # Another list failing (a mirror mid-sync) leaves these usable: the caller
+    # asks apt-get source itself whether they are.
+    as_root apt-get update -qq || true
+}
+
 # dist/quadview-<version>-win32.zip from the windows build.
 package_windows() {
     cmake --build --preset windows --target quadview kesmacap

@@ -9,22 +9,22 @@ namespace kesmacap {
 
 namespace {
 
+#ifdef _WIN32
+constexpr const char* SourcesManual = "see README.txt";
+#else
+constexpr const char* SourcesManual = "see quadview-sources(5)";
+#endif
+
 std::string notPlayable(int index, const std::optional<std::string>& uri, const SourceUri& source,
                         const FfmpegTarget& target, const std::string& sourcesFile) {
     if (!uri) {
         return "Not configured: add Camera" + std::to_string(index + 1) + " = URI to " + sourcesFile +
-               " (see quadview-sources(5))";
+               " (" + SourcesManual + ")";
     }
     if (source.uri.empty()) {
         return "Cannot play: this is not a URI (" + source.problem + ")";
     }
     return target.problem.empty() ? std::string() : "Cannot play: " + target.problem;
-}
-
-std::string textOf(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return text;
 }
 
 SourceClock::rep ticksOf(SourceClock::time_point when) {
@@ -230,7 +230,7 @@ void FfmpegCamera::read() {
     if (error == AVERROR_EOF) {
         feed(EventForEnd(stream_->format(), stream_->seekable()), now);
     } else if (error < 0) {
-        feed(EventForError(error, textOf(error), target_.credentials, target_.scheme), now);
+        feed(EventForError(error, ErrorText(error), target_.credentials, target_.scheme), now);
     } else {
         pictureDue_ = true;
         due_ = live_ ? now : pacer_.due(stream_->secondsOf(*frame_), now);

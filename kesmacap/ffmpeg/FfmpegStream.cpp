@@ -10,12 +10,6 @@ namespace {
 // frame threads would hold each picture back by a frame per thread.
 constexpr int DecoderThreads = 1;
 
-std::string textOf(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return text;
-}
-
 }  // namespace
 
 int FfmpegStream::open(const FfmpegTarget& target, const AVIOInterruptCB& interrupt, std::string& detail) {
@@ -35,12 +29,12 @@ int FfmpegStream::open(const FfmpegTarget& target, const AVIOInterruptCB& interr
     int error = avformat_open_input(&format, target.url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (error < 0) {
-        detail = textOf(error);
+        detail = ErrorText(error);
         return error;
     }
     format_.reset(format);
     if (error = avformat_find_stream_info(format, nullptr); error < 0) {
-        detail = textOf(error);
+        detail = ErrorText(error);
         return error;
     }
     // Cut short, it says what it found so far as if that were all.
@@ -55,7 +49,7 @@ int FfmpegStream::open(const FfmpegTarget& target, const AVIOInterruptCB& interr
         return AVERROR_DECODER_NOT_FOUND;
     }
     if (video_ < 0) {
-        detail = textOf(video_);
+        detail = ErrorText(video_);
         return video_;
     }
     for (unsigned stream = 0; stream < format->nb_streams; ++stream) {
@@ -66,7 +60,7 @@ int FfmpegStream::open(const FfmpegTarget& target, const AVIOInterruptCB& interr
     const AVStream& video = *format->streams[video_];
     decoder_.reset(avcodec_alloc_context3(codec));
     if (!decoder_ || (error = avcodec_parameters_to_context(decoder_.get(), video.codecpar)) < 0) {
-        detail = textOf(decoder_ ? error : AVERROR(ENOMEM));
+        detail = ErrorText(decoder_ ? error : AVERROR(ENOMEM));
         return decoder_ ? error : AVERROR(ENOMEM);
     }
     decoder_->thread_count = DecoderThreads;
@@ -76,7 +70,7 @@ int FfmpegStream::open(const FfmpegTarget& target, const AVIOInterruptCB& interr
     decoder_->lowres =
         LowresFor(video.codecpar->width, video.codecpar->height, aspect.num, aspect.den, codec->max_lowres);
     if (error = avcodec_open2(decoder_.get(), codec, nullptr); error < 0) {
-        detail = textOf(error);
+        detail = ErrorText(error);
         return error;
     }
     return 0;

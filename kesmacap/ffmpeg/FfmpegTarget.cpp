@@ -48,12 +48,18 @@ FfmpegTarget fileTarget(std::string rest) {
     return target;
 }
 
+FfmpegTarget refusal(std::string problem) {
+    FfmpegTarget target;
+    target.problem = std::move(problem);
+    return target;
+}
+
 }  // namespace
 
 FfmpegTarget TargetFor(const SourceUri& source) {
     const auto separator = source.uri.find("://");
     if (separator == std::string::npos) {
-        return {{}, {}, false, "this is not a URI"};
+        return refusal("this is not a URI");
     }
     std::string scheme = lowered(source.uri.substr(0, separator));
     const std::string rest = source.uri.substr(separator + 3);
@@ -87,12 +93,9 @@ FfmpegTarget TargetFor(const SourceUri& source) {
         return target;
     }
     if (source.user.size() > MostCredentialBytes || source.password.size() > MostCredentialBytes) {
-        return {{},
-                {},
-                false,
-                "the user name or password is longer than " + std::to_string(MostCredentialBytes) + " bytes"};
+        return refusal("the user name or password is longer than " + std::to_string(MostCredentialBytes) +
+                       " bytes");
     }
-    // Always with the colon: FFmpeg's HTTP client sends no credentials without one.
     if (scheme == "rtsps") {
         // FFmpeg opens RTSP's TLS with no options: it checks no certificate,
         // and would hand the password to whoever answers.
@@ -102,13 +105,11 @@ FfmpegTarget TargetFor(const SourceUri& source) {
             "on a network you trust";
         return target;
     }
+    // Always with the colon: FFmpeg's HTTP client sends no credentials without one.
     const std::string info = escaped(source.user) + ":" + escaped(source.password);
     if (rtsp && info.size() > MostRtspUserInfoBytes) {
-        return {{},
-                {},
-                false,
-                "the user name and password are too long for FFmpeg's RTSP client (at most " +
-                    std::to_string(MostRtspUserInfoBytes) + " bytes together, written as %XX escapes)"};
+        return refusal("the user name and password are too long for FFmpeg's RTSP client (at most " +
+                       std::to_string(MostRtspUserInfoBytes) + " bytes together, written as %XX escapes)");
     }
     target.url = scheme + "://" + info + "@" + rest;
     target.credentials = true;

@@ -5,6 +5,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <charconv>
 #include <optional>
@@ -80,6 +81,31 @@ std::optional<Origin> originOf(std::string_view url) {
 }
 
 }  // namespace
+
+std::string ErrorText(int error) {
+    static constexpr struct {
+        int code;
+        const char* text;
+    } Network[] = {
+        {AVERROR(ETIMEDOUT), "Connection timed out"},
+        {AVERROR(ECONNREFUSED), "Connection refused"},
+        {AVERROR(ECONNRESET), "Connection reset by peer"},
+        {AVERROR(ECONNABORTED), "Connection aborted"},
+        {AVERROR(EHOSTUNREACH), "No route to host"},
+        {AVERROR(ENETUNREACH), "Network is unreachable"},
+        {AVERROR(ENETDOWN), "Network is down"},
+        {AVERROR(EADDRNOTAVAIL), "Cannot assign requested address"},
+        {AVERROR(ENOTCONN), "Transport endpoint is not connected"},
+    };
+    for (const auto& known : Network) {
+        if (known.code == error) {
+            return known.text;
+        }
+    }
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return text;
+}
 
 SourceEvent EventForError(int error, const std::string& detail, bool credentials, const std::string& scheme) {
     switch (error) {

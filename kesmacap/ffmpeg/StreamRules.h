@@ -10,6 +10,11 @@
 
 namespace kesmacap {
 
+// An AVERROR code in words: the network's errors in our own, the same on
+// every system (mingw-w64's C library knows none of the socket errors, which
+// FFmpeg then shows as "Error number -138 occurred"), the rest in FFmpeg's.
+std::string ErrorText(int error);
+
 // An error (an AVERROR code) from opening or reading a source. detail:
 // FFmpeg's text for it, or the codec's name for AVERROR_DECODER_NOT_FOUND;
 // credentials: whether the source was given a user name or password;

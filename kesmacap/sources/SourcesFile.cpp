@@ -1,14 +1,19 @@
 #include "kesmacap/sources/SourcesFile.h"
 
-#include <glib.h>
 #include <sys/stat.h>
+
+#ifdef _WIN32
+#include <filesystem>
+
+#include "platform/text/Text.h"
+#endif
 
 #include <algorithm>
 #include <cctype>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace kesmacap {
@@ -188,27 +193,6 @@ std::string reservedIn(std::string_view info) {
     return advice;
 }
 
-// What GLib found wrong, in words of our own: its messages quote the part
-// they could not parse, which may be a secret that masking cannot tell.
-std::string uriProblem(int code) {
-    switch (code) {
-        case G_URI_ERROR_BAD_SCHEME:
-            return "it has no scheme:// or a malformed one";
-        case G_URI_ERROR_BAD_HOST:
-            return "its host is malformed";
-        case G_URI_ERROR_BAD_PORT:
-            return "its port is not a number from 1 to 65535";
-        case G_URI_ERROR_BAD_PATH:
-            return "its path is malformed";
-        case G_URI_ERROR_BAD_QUERY:
-            return "its query is malformed";
-        case G_URI_ERROR_BAD_FRAGMENT:
-            return "its fragment is malformed";
-        default:
-            return "it is malformed";
-    }
-}
-
 int hexValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -217,10 +201,78 @@ int hexValue(char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
+// Why a URI without user info cannot be handed to a library, or nothing:
+// RFC 3986's scheme://authority/path?query#fragment, with a host (and port)
+// a camera can have, and every "%" escaping a byte. Our own words, never the
+// text: a problem is shown, and what a parser quotes may be a secret.
+std::optional<std::string> uriProblem(std::string_view uri) {
+    const auto scheme = uri.find("://");
+    if (scheme == 0 || scheme == std::string_view::npos ||
+        std::isalpha(static_cast<unsigned char>(uri.front())) == 0 ||
+        !std::all_of(uri.begin(), uri.begin() + static_cast<std::ptrdiff_t>(scheme), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '-' || c == '.';
+        })) {
+        return "it has no scheme:// or a malformed one";
+    }
+    const std::size_t start = scheme + 3;
+    const std::size_t stop = std::min(uri.find_first_of("/?#", start), uri.size());
+    const std::string_view authority = uri.substr(start, stop - start);
+    const bool file = uri.substr(0, scheme) == "file";
+    if (!(authority.empty() && file) && !isHost(authority)) {
+        const auto close = authority.rfind(']');
+        const auto colon = authority.rfind(':');
+        const bool portPart =
+            colon != std::string_view::npos && (close == std::string_view::npos || colon > close);
+        if (portPart && isHost(authority.substr(0, colon))) {
+            return "its port is not a number from 1 to 65535";
+        }
+        return "its host is malformed";
+    }
+    if (const auto colon = authority.rfind(':');
+        colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos) {
+        const long port = std::strtol(std::string(authority.substr(colon + 1)).c_str(), nullptr, 10);
+        if (port < 1 || port > 65535) {
+            return "its port is not a number from 1 to 65535";
+        }
+    }
+    const std::size_t query = std::min(uri.find('?', stop), uri.size());
+    const std::size_t fragment = std::min(uri.find('#', stop), uri.size());
+    for (std::size_t i = stop; i < uri.size(); ++i) {
+        const auto c = static_cast<unsigned char>(uri[i]);
+        const bool badEscape = c == '%' && (i + 2 >= uri.size() || !isHex(uri[i + 1]) || !isHex(uri[i + 2]));
+        if (badEscape || c < 0x20 || c == 0x7f) {
+            return i > fragment ? "its fragment is malformed"
+                   : i > query  ? "its query is malformed"
+                                : "its path is malformed";
+        }
+    }
+    return std::nullopt;
+}
+
+#ifdef _WIN32
+// A file under %APPDATA% is the user's alone: the profile's folders grant no one else.
+bool readableByOthers(const std::string& /*file*/) {
+    return false;
+}
+
+std::ifstream openFile(const std::string& file) {
+    return std::ifstream(std::filesystem::path(Widen(file)), std::ios::binary);
+}
+#else
 bool readableByOthers(const std::string& file) {
     struct stat status {};
     return stat(file.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
+
+bool exists(const std::string& file) {
+    struct stat status {};
+    return stat(file.c_str(), &status) == 0;
+}
+
+std::ifstream openFile(const std::string& file) {
+    return std::ifstream(file, std::ios::binary);
+}
+#endif
 
 }  // namespace
 
@@ -261,6 +313,17 @@ Sources ParseSources(std::string_view text, const std::string& file) {
     return sources;
 }
 
+#ifdef _WIN32
+std::string UserSourcesFile() {
+    const wchar_t* const appData = _wgetenv(L"APPDATA");
+    return appData != nullptr && appData[0] != L'\0' ? Utf8(appData) + "\\quadview\\sources" : std::string{};
+}
+
+std::string SourcesFilePath() {
+    // No system-wide file: each Windows user keeps their own cameras.
+    return UserSourcesFile();
+}
+#else
 std::string UserSourcesFile() {
     if (const char* const config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
         return std::string(config) + "/quadview/sources";
@@ -273,17 +336,17 @@ std::string UserSourcesFile() {
 
 std::string SourcesFilePath() {
     std::string user = UserSourcesFile();
-    struct stat status {};
-    if (!user.empty() && stat(user.c_str(), &status) == 0) {
+    if (!user.empty() && exists(user)) {
         return user;
     }
     return "/etc/quadview/sources";
 }
+#endif
 
 Sources LoadSources(const char* library) {
     const std::string file = SourcesFilePath();
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    std::ifstream in = openFile(file);
+    if (file.empty() || !in) {
         return Sources{};
     }
     std::ostringstream text;
@@ -351,8 +414,8 @@ SourceUri ParseSourceUri(const std::string& text) {
         source.problem = std::move(problem);
         return source;
     };
-    // The user info as the masking reads it, taken apart here: GLib's parser
-    // would end it at the first "@", leaving the rest of a password in the host.
+    // The user info as the masking reads it, taken apart here: RFC 3986 would
+    // end it at the first "@", leaving the rest of a password in the host.
     std::string user;
     std::string password;
     std::string rest = text;
@@ -378,25 +441,14 @@ SourceUri ParseSourceUri(const std::string& text) {
     if ((user + password).find('\0') != std::string::npos) {
         return refused("the user name or password holds %00, which no camera takes");
     }
-    GError* error = nullptr;
-    GUri* const uri =
-        g_uri_parse(rest.c_str(),
-                    static_cast<GUriFlags>(G_URI_FLAGS_ENCODED_PATH | G_URI_FLAGS_ENCODED_QUERY |
-                                           G_URI_FLAGS_ENCODED_FRAGMENT),
-                    &error);
-    if (uri == nullptr) {
-        const int code = error != nullptr && error->domain == G_URI_ERROR ? error->code : G_URI_ERROR_FAILED;
-        g_clear_error(&error);
-        return refused(uriProblem(code));
+    if (std::optional<std::string> problem = uriProblem(rest)) {
+        return refused(std::move(*problem));
     }
-    // NULL for one GLib cannot write back (no host, a path beginning "//").
-    gchar* const plain = g_uri_to_string_partial(uri, G_URI_HIDE_USERINFO);
-    g_uri_unref(uri);
-    if (plain == nullptr) {
-        return refused(uriProblem(G_URI_ERROR_BAD_PATH));
-    }
-    source.uri = plain;
-    g_free(plain);
+    // The scheme as libraries compare it.
+    const auto scheme = rest.find("://");
+    std::transform(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(scheme), rest.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    source.uri = std::move(rest);
     source.user = std::move(user);
     source.password = std::move(password);
     return source;

@@ -25,9 +25,11 @@ struct Sources {
 Sources ParseSources(std::string_view text, const std::string& file);
 
 // $XDG_CONFIG_HOME/quadview/sources (~/.config/quadview/sources when the
-// variable is unset), whether it exists or not.
+// variable is unset), on Windows %APPDATA%\quadview\sources (UTF-8),
+// whether it exists or not.
 std::string UserSourcesFile();
-// The user's file when it exists, else /etc/quadview/sources.
+// The user's file when it exists, else /etc/quadview/sources; on Windows the
+// user's file alone.
 std::string SourcesFilePath();
 
 // Reads the settings file: its problems, and a file that others may read
@@ -58,7 +60,7 @@ std::string MaskPassword(std::string_view text, std::string_view password);
 // Percent escapes decoded; a "%" that starts none is taken as typed.
 std::string PercentDecoded(std::string_view text);
 
-// A source as GStreamer is to see it: the URI without its user info, and the
+// A source as a library is to see it: the URI without its user info, and the
 // user name and password apart (decoded), for the source element's own
 // properties. User info holding a raw "#", "?" or "/" is refused with the
 // escape to write instead, never with the password.

@@ -141,6 +141,10 @@ TEST(FfmpegRules, ErrorsAndEndsAsTheSourcesLife) {
         EXPECT_EQ(event.kind, end.kind) << end.format;
         EXPECT_EQ(event.rewindable, end.rewindable) << end.format;
     }
+    // Socket errors in words on every system, not as mingw-w64's "Error number -138 occurred".
+    EXPECT_EQ(ErrorText(AVERROR(ETIMEDOUT)), "Connection timed out");
+    EXPECT_EQ(ErrorText(AVERROR(ECONNREFUSED)), "Connection refused");
+    EXPECT_EQ(ErrorText(AVERROR_EOF), "End of file");
 }
 
 TEST(FfmpegRules, MjpegDecodedNoSmallerThanItsPlaceInTheFrame) {
