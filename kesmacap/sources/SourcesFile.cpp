@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #ifdef _WIN32
+#include <windows.h>
+
 #include <filesystem>
 
 #include "platform/text/Text.h"
@@ -315,8 +317,19 @@ Sources ParseSources(std::string_view text, const std::string& file) {
 
 #ifdef _WIN32
 std::string UserSourcesFile() {
-    const wchar_t* const appData = _wgetenv(L"APPDATA");
-    return appData != nullptr && appData[0] != L'\0' ? Utf8(appData) + "\\quadview\\sources" : std::string{};
+    // The process's environment, not the C library's copy of it, which a
+    // DLL with a C library of its own may not share.
+    std::wstring appData(MAX_PATH, L'\0');
+    DWORD length = GetEnvironmentVariableW(L"APPDATA", appData.data(), static_cast<DWORD>(appData.size()));
+    if (length >= appData.size()) {
+        appData.resize(length);
+        length = GetEnvironmentVariableW(L"APPDATA", appData.data(), static_cast<DWORD>(appData.size()));
+    }
+    if (length == 0 || length >= appData.size()) {
+        return {};
+    }
+    appData.resize(length);
+    return Utf8(appData) + "\\quadview\\sources";
 }
 
 std::string SourcesFilePath() {

@@ -2,15 +2,18 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "capture/CaptureLibrary.h"
 #include "save/SavePictures.h"
+#include "tests/support/CardConformance.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/TestPlatform.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::CardConformance;
 using testing_support::LibraryFile;
 
 TEST(CaptureBindingWin32, ForeignResultsAreNotReadAsFailures) {
@@ -66,5 +69,30 @@ TEST(CaptureBindingWin32, LibraryInTheCurrentDirectoryOnlyIsNeverLoaded) {
     fs::copy_file(LibraryFile("kesmacap"), program / CaptureLibrary::FileName);
     EXPECT_NO_THROW(CaptureLibrary::load(program)) << "beside the program it is found";
 }
+
+#ifdef QUADVIEW_TEST_VIDEO_FILES
+// The FFmpeg library's DLL as the viewer binds it, playing four recordings
+// the build made: its sources file under an %APPDATA% of the suite's own,
+// read when the DLL's card first opens (once for the process).
+std::unique_ptr<testing_support::CardUnderTest> ffmpegDll() {
+    static const testing_support::ScratchFolder appData("ffmpeg-appdata");
+    fs::create_directories(appData.path() / "quadview");
+    std::ofstream sources(appData.path() / "quadview" / "sources");
+    int camera = 1;
+    for (const char* file : {"red.avi", "wide.avi", "bars.mp4", "loop.avi"}) {
+        sources << "Camera" << camera++ << " = file://" << QUADVIEW_TEST_VIDEO_FILES << "/" << file << "\n";
+    }
+    sources.close();
+    SetEnvironmentVariableW(L"APPDATA", appData.path().wstring().c_str());
+    std::string why;
+    auto card = testing_support::LoadedLibrary(LibraryFile("ffmpeg/kesmacap").string(), why);
+    EXPECT_NE(card, nullptr) << why;
+    return card;
+}
+
+INSTANTIATE_TEST_SUITE_P(FfmpegDll, CardConformance,
+                         testing::Values(testing_support::ConformanceTarget{"Files", ffmpegDll}),
+                         testing_support::ConformanceName);
+#endif
 
 }  // namespace
