@@ -18,15 +18,18 @@ GSTREAMER_PACKAGES=(gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreame
                     gstreamer1.0-plugins-ugly gstreamer1.0-libav)
 # ffmpeg serves HTTP MJPEG as cameras do; iproute2 and nftables make a network where UDP never arrives.
 TEST_PACKAGES=(xdotool dpkg-dev desktop-file-utils libx11-dev ffmpeg iproute2 nftables)
-# The 32-bit Windows build and its zip (cross-compiling needs no 32-bit support;
-# the suites are configured with it, so GoogleTest's source too).
-WINDOWS_BUILD_PACKAGES=(cmake ninja-build ccache g++-mingw-w64-i686-posix googletest)
+# Both Windows builds and their zips (cross-compiling needs no 32-bit support;
+# the suites are configured with them, so GoogleTest's source and ffmpeg, which
+# makes their recordings, too), and FFmpeg built from Debian's source package.
+WINDOWS_BUILD_PACKAGES=(cmake ninja-build ccache g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
+                        dpkg-dev nasm libz-mingw-w64-dev ffmpeg)
 # Both Windows builds and the suites that run on every machine: the 64-bit ones
 # under 64-bit Wine, the 32-bit call thunk as a 32-bit Linux program under qemu.
-WINDOWS_PACKAGES=("${WINDOWS_BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64-posix wine64 fonts-wine
+WINDOWS_PACKAGES=("${WINDOWS_BUILD_PACKAGES[@]}" wine64 fonts-wine
                   xvfb xauth xdotool imagemagick fonts-wqy-microhei procps unzip g++-multilib qemu-user-static)
-# 32-bit Wine, installed only where the kernel runs 32-bit programs.
-WINDOWS32_PACKAGES=(wine32:i386 wine)
+# 32-bit Wine, installed only where the kernel runs 32-bit programs; Schannel
+# under it loads GnuTLS, which --no-install-recommends leaves out.
+WINDOWS32_PACKAGES=(wine32:i386 wine libgnutls30:i386)
 
 as_root() {
     if [ "$(id -u)" -ne 0 ]; then
@@ -121,7 +124,7 @@ ensure_wine_prefix() {
     "$WINESERVER" -w
 }
 
-# A simulated kesmacap.dll exports the eleven ordinals and no name but kesmacap_abi.
+# Each of our kesmacap.dll exports the eleven ordinals and no name but kesmacap_abi.
 # Usage: check_dll_exports DLL OBJDUMP
 check_dll_exports() {
     local exports names ordinals
@@ -182,9 +185,22 @@ add_debian_source_entries() {
     as_root apt-get update -qq || true
 }
 
-# dist/quadview-<version>-win32.zip from the windows build.
+# Configures a Windows preset (windows or windows64) with the FFmpeg that
+# scripts/build-ffmpeg-windows builds for it (once; then from its cache), and
+# the tests' RTSP server from the default build for its camera suite.
+configure_windows() {
+    local preset="$1" arch=i686 prefix
+    [ "$preset" = windows ] || arch=x86_64
+    prefix="$(bash "$ROOT/scripts/build-ffmpeg-windows" "$arch")"
+    cd "$ROOT"
+    cmake --preset "$preset" -DQUADVIEW_FFMPEG_PREFIX="$prefix" \
+        -DQUADVIEW_HOST_RTSP_SERVER="$ROOT/build/bin/rtsp_test_server" >/dev/null
+}
+
+# dist/quadview-<version>-win32.zip (windows) or -win64.zip (windows64) from that preset's build.
 package_windows() {
-    cmake --build --preset windows --target quadview kesmacap
-    (cd "$ROOT/build-windows" && cpack -G ZIP -B "$ROOT/dist" >/dev/null)
+    local preset="$1"
+    cmake --build --preset "$preset" --target quadview kesmacap kesmacap_ffmpeg_library
+    (cd "$ROOT/build-$preset" && cpack -G ZIP -B "$ROOT/dist" >/dev/null)
     rm -rf "$ROOT/dist/_CPack_Packages"
 }
