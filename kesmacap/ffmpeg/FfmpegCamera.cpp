@@ -212,7 +212,7 @@ void FfmpegCamera::open() {
         return;
     }
     stream_ = std::move(stream);
-    live_ = IsLiveFormat(stream_->format());
+    live_ = IsLive(stream_->format(), target_.scheme);
     pacer_.restart();
     // What it sends, said over the status picture; a recording built anew
     // after its end keeps its last picture instead.
@@ -228,7 +228,7 @@ void FfmpegCamera::read() {
     }
     const Clock::time_point now = Clock::now();
     if (error == AVERROR_EOF) {
-        feed(EventForEnd(stream_->format(), stream_->seekable()), now);
+        feed(EventForEnd(stream_->format(), target_.scheme, stream_->seekable()), now);
     } else if (error < 0) {
         feed(EventForError(error, ErrorText(error), target_.credentials, target_.scheme), now);
     } else {

@@ -82,7 +82,7 @@ int FfmpegStream::next(AVFrame& frame) {
         if (received == 0 || received == AVERROR_EOF) {
             return received;
         }
-        if (received != AVERROR(EAGAIN) && received != AVERROR_INVALIDDATA) {
+        if (DecoderErrorEndsStream(received)) {
             return received;
         }
         if (draining_) {
@@ -100,7 +100,7 @@ int FfmpegStream::next(AVFrame& frame) {
         const int sent =
             packet_->stream_index == video_ ? avcodec_send_packet(decoder_.get(), packet_.get()) : 0;
         av_packet_unref(packet_.get());
-        if (sent < 0 && sent != AVERROR_INVALIDDATA && sent != AVERROR(EAGAIN)) {
+        if (sent < 0 && DecoderErrorEndsStream(sent)) {
             return sent;
         }
     }

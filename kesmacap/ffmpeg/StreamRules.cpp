@@ -135,16 +135,20 @@ SourceEvent EventForError(int error, const std::string& detail, bool credentials
     }
 }
 
-bool IsLiveFormat(std::string_view format) {
-    // RTSP and RTP cameras, and the multipart JPEG stream of MJPEG cameras.
-    return format == "rtsp" || format == "rtp" || format == "sdp" || format == "mpjpeg";
+bool IsLive(std::string_view format, std::string_view scheme) {
+    return format == "rtsp" || format == "rtp" || format == "sdp" || format == "mpjpeg" || scheme == "udp" ||
+           scheme == "rtp" || scheme == "srt" || scheme == "tcp";
 }
 
-SourceEvent EventForEnd(std::string_view format, bool seekable) {
-    if (IsLiveFormat(format)) {
+SourceEvent EventForEnd(std::string_view format, std::string_view scheme, bool seekable) {
+    if (IsLive(format, scheme)) {
         return {SourceEventKind::EndOfStream, {}};
     }
     return {SourceEventKind::Ended, {}, seekable};
+}
+
+bool DecoderErrorEndsStream(int error) {
+    return error == AVERROR(ENOMEM);
 }
 
 int LowresFor(int width, int height, int aspectNum, int aspectDen, int maxLowres) {

@@ -25,14 +25,23 @@ std::string ErrorText(int error);
 // rest (a 403, a network, a server, a file that may come back).
 SourceEvent EventForError(int error, const std::string& detail, bool credentials, const std::string& scheme);
 
-// Whether a demuxer's pictures are made as they come (a camera: shown at
+// Whether a source's pictures are made as they come (a camera: shown at
 // once, lost at their end) rather than recorded (paced by their timestamps,
-// played again at their end). format: the demuxer's name.
-bool IsLiveFormat(std::string_view format);
+// played again at their end): by its demuxer's name (RTSP, RTP, multipart
+// JPEG) or, for a stream pushed to a socket (MPEG-TS over UDP, say), by the
+// source's scheme.
+bool IsLive(std::string_view format, std::string_view scheme);
 
 // A source with nothing more to read: a live one is lost, a recording has
 // ended, to be sought back to its start where its bytes can be sought.
-SourceEvent EventForEnd(std::string_view format, bool seekable);
+SourceEvent EventForEnd(std::string_view format, std::string_view scheme, bool seekable);
+
+// Whether an error from avcodec_send_packet or avcodec_receive_frame ends
+// the stream: only running out of memory does. A packet the decoder cannot
+// take (damaged by a lost UDP packet, a feature it lacks, a change of size)
+// is dropped, as players do, and decoding goes on with the next one; a
+// stream that never gives a picture again is lost by the silence watch.
+bool DecoderErrorEndsStream(int error);
 
 // The lowres a decoder that can make pictures at most 2^maxLowres times
 // smaller is to take for a width x height picture whose pixels are

@@ -126,21 +126,29 @@ TEST(FfmpegRules, ErrorsAndEndsAsTheSourcesLife) {
 
     struct End {
         const char* format;
+        const char* scheme;
         bool seekable;
         Kind kind;
         bool rewindable;
     };
     const End ends[] = {
-        {"rtsp", false, Kind::EndOfStream, false},
-        {"mpjpeg", true, Kind::EndOfStream, false},
-        {"mov,mp4,m4a,3gp,3g2,mj2", true, Kind::Ended, true},
-        {"jpeg_pipe", false, Kind::Ended, false},  // a snapshot URL: fetched anew
+        {"rtsp", "rtsp", false, Kind::EndOfStream, false},
+        {"mpjpeg", "http", true, Kind::EndOfStream, false},
+        {"mpegts", "udp", false, Kind::EndOfStream, false},  // a live stream pushed to a port
+        {"mpegts", "file", true, Kind::Ended, true},
+        {"mov,mp4,m4a,3gp,3g2,mj2", "http", true, Kind::Ended, true},
+        {"jpeg_pipe", "http", false, Kind::Ended, false},  // a snapshot URL: fetched anew
     };
     for (const End& end : ends) {
-        const SourceEvent event = EventForEnd(end.format, end.seekable);
+        const SourceEvent event = EventForEnd(end.format, end.scheme, end.seekable);
         EXPECT_EQ(event.kind, end.kind) << end.format;
         EXPECT_EQ(event.rewindable, end.rewindable) << end.format;
     }
+    // Only a decoder out of memory ends a stream; a damaged or odd packet is dropped.
+    for (const int error : {AVERROR_INVALIDDATA, AVERROR(EAGAIN), AVERROR_PATCHWELCOME, AVERROR(EINVAL)}) {
+        EXPECT_FALSE(DecoderErrorEndsStream(error)) << error;
+    }
+    EXPECT_TRUE(DecoderErrorEndsStream(AVERROR(ENOMEM)));
     // Socket errors in words on every system, not as mingw-w64's "Error number -138 occurred".
     EXPECT_EQ(ErrorText(AVERROR(ETIMEDOUT)), "Connection timed out");
     EXPECT_EQ(ErrorText(AVERROR(ECONNREFUSED)), "Connection refused");
