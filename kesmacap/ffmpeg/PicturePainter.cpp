@@ -1,8 +1,9 @@
 #include "kesmacap/ffmpeg/PicturePainter.h"
 
 #ifdef KESMACAP_FFMPEG_LIBYUV
-#include <libyuv/convert_argb.h>
 #include <libyuv/scale.h>
+
+#include "kesmacap/pictures/YuvMatrix.h"
 #endif
 
 #include "kesmacap/pictures/StatusPicture.h"
@@ -40,12 +41,12 @@ AVPixelFormat plainFormat(AVPixelFormat format, bool& fullRange) {
 const libyuv::YuvConstants* coloursOf(int colourSpace, bool fullRange) {
     switch (colourSpace) {
         case AVCOL_SPC_BT709:
-            return fullRange ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
+            return YuvConstantsFor(YuvMatrix::Bt709, fullRange);
         case AVCOL_SPC_BT2020_NCL:
         case AVCOL_SPC_BT2020_CL:
-            return fullRange ? &libyuv::kYuvV2020Constants : &libyuv::kYuv2020Constants;
+            return YuvConstantsFor(YuvMatrix::Bt2020, fullRange);
         default:
-            return fullRange ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
+            return YuvConstantsFor(YuvMatrix::Bt601, fullRange);
     }
 }
 #endif

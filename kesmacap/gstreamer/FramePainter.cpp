@@ -6,6 +6,7 @@
 
 
 #include "kesmacap/pictures/StatusPicture.h"
+#include "kesmacap/pictures/YuvMatrix.h"
 
 namespace kesmacap {
 
@@ -16,11 +17,11 @@ const libyuv::YuvConstants* coloursOf(const GstVideoColorimetry& colours) {
     const bool full = colours.range == GST_VIDEO_COLOR_RANGE_0_255;
     switch (colours.matrix) {
         case GST_VIDEO_COLOR_MATRIX_BT709:
-            return full ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
+            return YuvConstantsFor(YuvMatrix::Bt709, full);
         case GST_VIDEO_COLOR_MATRIX_BT2020:
-            return full ? &libyuv::kYuvV2020Constants : &libyuv::kYuv2020Constants;
+            return YuvConstantsFor(YuvMatrix::Bt2020, full);
         default:
-            return full ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
+            return YuvConstantsFor(YuvMatrix::Bt601, full);
     }
 }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "kesmacap/card/Letterbox.h"
+#include "kesmacap/pictures/YuvMatrix.h"
 
 namespace kesmacap {
 
@@ -108,12 +109,12 @@ const libyuv::YuvConstants* matrixOf(const CapturedFrame& frame) {
         case V4L2_YCBCR_ENC_709:
         case V4L2_YCBCR_ENC_XV709:
         case V4L2_YCBCR_ENC_SMPTE240M:  // libyuv has no SMPTE 240M matrix; Rec. 709's is the nearest
-            return full ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
+            return YuvConstantsFor(YuvMatrix::Bt709, full);
         case V4L2_YCBCR_ENC_BT2020:
         case V4L2_YCBCR_ENC_BT2020_CONST_LUM:
-            return full ? &libyuv::kYuvV2020Constants : &libyuv::kYuv2020Constants;
+            return YuvConstantsFor(YuvMatrix::Bt2020, full);
         default:
-            return full ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
+            return YuvConstantsFor(YuvMatrix::Bt601, full);
     }
 }
 
