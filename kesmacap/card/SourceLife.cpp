@@ -200,4 +200,18 @@ SourceStep SourceLife::advance(const SourceState& state, const SourceEvent& even
     return step;
 }
 
+std::optional<SourceEventKind> SourceCommands::event(unsigned& served, SourcePhase phase) const {
+    if (quit) {
+        return SourceEventKind::Close;
+    }
+    if (wanted && generation != served) {
+        served = generation;
+        return SourceEventKind::Start;
+    }
+    if (!wanted && phase != SourcePhase::Stopped) {
+        return SourceEventKind::Stop;
+    }
+    return std::nullopt;
+}
+
 }  // namespace kesmacap

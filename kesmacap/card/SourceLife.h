@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -101,6 +102,26 @@ struct SourceLife {
     // day; `failing` says what a source that never brought a picture cannot do.
     static std::string describe(const SourceStep& step, SourceClock::time_point now,
                                 std::string_view failing = "Cannot play");
+};
+
+// The viewer's commands to a source, as a source's thread reads them: set by
+// the viewer's threads under the source's lock, copied out by its own.
+struct SourceCommands {
+    bool wanted = false;      // started, and not stopped since
+    unsigned generation = 0;  // counts starts, so a quick stop and start still rebuilds
+    bool quit = false;        // the channel's source is being destroyed
+
+    void start() {
+        wanted = true;
+        ++generation;
+    }
+    void stop() { wanted = false; }
+
+    // The event the commands make for a source in `phase` that last served
+    // the start numbered `served` (updated to this one): Close to quit, Start
+    // for a start not yet served, Stop for a source stopped while running;
+    // nothing when the source already does what they ask.
+    std::optional<SourceEventKind> event(unsigned& served, SourcePhase phase) const;
 };
 
 }  // namespace kesmacap

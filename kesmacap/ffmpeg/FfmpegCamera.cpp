@@ -18,8 +18,8 @@ constexpr const char* SourcesManual = "see quadview-sources(5)";
 std::string notPlayable(int index, const std::optional<std::string>& uri, const SourceUri& source,
                         const FfmpegTarget& target, const std::string& sourcesFile) {
     if (!uri) {
-        return "Not configured: add Camera" + std::to_string(index + 1) + " = URI to " + sourcesFile +
-               " (" + SourcesManual + ")";
+        return "Not configured: add Camera" + std::to_string(index + 1) + " = URI to " + sourcesFile + " (" +
+               SourcesManual + ")";
     }
     if (source.uri.empty()) {
         return "Cannot play: this is not a URI (" + source.problem + ")";
@@ -54,20 +54,19 @@ FfmpegCamera::~FfmpegCamera() {
 
 void FfmpegCamera::quit() {
     const std::lock_guard lock(mutex_);
-    quit_ = true;
+    commands_.quit = true;
     commandLocked();
 }
 
 void FfmpegCamera::start() {
     const std::lock_guard lock(mutex_);
-    wanted_ = true;
-    ++generation_;
+    commands_.start();
     commandLocked();
 }
 
 void FfmpegCamera::stop() {
     const std::lock_guard lock(mutex_);
-    wanted_ = false;
+    commands_.stop();
     commandLocked();
 }
 
@@ -102,30 +101,22 @@ void FfmpegCamera::redirected(const AVIOInterruptCB& interrupt, const std::strin
 void FfmpegCamera::run() {
     unsigned served = 0;
     for (;;) {
-        bool wanted = false;
-        bool quit = false;
-        unsigned generation = 0;
+        SourceCommands commands;
         {
             const std::lock_guard lock(mutex_);
-            wanted = wanted_;
-            quit = quit_;
-            generation = generation_;
+            commands = commands_;
             commanded_.store(false);
         }
         Clock::time_point now = Clock::now();
-        if (quit) {
+        const std::optional<SourceEventKind> command = commands.event(served, life_.phase);
+        if (command == SourceEventKind::Close) {
             feed({SourceEventKind::Close, {}}, now);
             return;
         }
-        if (wanted && generation != served) {
-            served = generation;
-            if (cannotPlay_.empty()) {
-                feed({SourceEventKind::Start, {}}, now);
-            } else {
-                painter_.paintStatus(cannotPlay_, source_.shown.empty() ? "no source" : source_.shown);
-            }
-        } else if (!wanted && life_.phase != SourcePhase::Stopped) {
-            feed({SourceEventKind::Stop, {}}, now);
+        if (command == SourceEventKind::Start && !cannotPlay_.empty()) {
+            painter_.paintStatus(cannotPlay_, source_.shown.empty() ? "no source" : source_.shown);
+        } else if (command) {
+            feed({*command, {}}, now);
         }
         now = Clock::now();
         // A recording at its end waits for its rewind: read on, it would only end again.

@@ -92,9 +92,7 @@ class FfmpegCamera {
     // What start and stop want; the thread does it.
     std::mutex mutex_;
     std::condition_variable wakeUp_;
-    bool wanted_ = false;
-    unsigned generation_ = 0;  // counts starts, so a quick stop and start still rebuilds
-    bool quit_ = false;
+    SourceCommands commands_;
     // Read by the interrupt callback, as steady clock ticks: a command came;
     // FFmpeg's calls end by this time; a source being closed ends by that.
     std::atomic<bool> commanded_{false};

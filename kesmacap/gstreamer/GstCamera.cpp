@@ -65,7 +65,7 @@ GstCamera::GstCamera(Channel& channel, int index, const std::optional<std::strin
 GstCamera::~GstCamera() {
     {
         const std::lock_guard lock(mutex_);
-        quit_ = true;
+        commands_.quit = true;
     }
     wake("quit");
     thread_.join();
@@ -74,8 +74,7 @@ GstCamera::~GstCamera() {
 void GstCamera::start() {
     {
         const std::lock_guard lock(mutex_);
-        wanted_ = true;
-        ++generation_;
+        commands_.start();
     }
     wake("start");
 }
@@ -83,7 +82,7 @@ void GstCamera::start() {
 void GstCamera::stop() {
     {
         const std::lock_guard lock(mutex_);
-        wanted_ = false;
+        commands_.stop();
     }
     wake("stop");
 }
@@ -95,29 +94,21 @@ void GstCamera::wake(const char* why) const {
 void GstCamera::run() {
     unsigned served = 0;
     for (;;) {
-        bool wanted = false;
-        bool quit = false;
-        unsigned generation = 0;
+        SourceCommands commands;
         {
             const std::lock_guard lock(mutex_);
-            wanted = wanted_;
-            quit = quit_;
-            generation = generation_;
+            commands = commands_;
         }
         Clock::time_point now = Clock::now();
-        if (quit) {
+        const std::optional<SourceEventKind> command = commands.event(served, life_.phase);
+        if (command == SourceEventKind::Close) {
             feed({SourceEventKind::Close, {}}, now);
             return;
         }
-        if (wanted && generation != served) {
-            served = generation;
-            if (cannotPlay_.empty()) {
-                feed({SourceEventKind::Start, {}}, now);
-            } else {
-                painter_.paintStatus(cannotPlay_, source_.shown.empty() ? "no source" : source_.shown);
-            }
-        } else if (!wanted && life_.phase != SourcePhase::Stopped) {
-            feed({SourceEventKind::Stop, {}}, now);
+        if (command == SourceEventKind::Start && !cannotPlay_.empty()) {
+            painter_.paintStatus(cannotPlay_, source_.shown.empty() ? "no source" : source_.shown);
+        } else if (command) {
+            feed({*command, {}}, now);
         }
         feedFrames();
         now = Clock::now();

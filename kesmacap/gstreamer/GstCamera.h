@@ -69,9 +69,7 @@ class GstCamera {
 
     // What start and stop want; the thread does it.
     std::mutex mutex_;
-    bool wanted_ = false;
-    unsigned generation_ = 0;  // counts starts, so a quick stop and start still rebuilds
-    bool quit_ = false;
+    SourceCommands commands_;
 
     // The camera thread's own.
     std::unique_ptr<CameraPipeline> pipeline_;

@@ -169,6 +169,28 @@ TEST(SourceLife, BufferingProgressKeepsASourceAlive) {
 }
 // clang-format on
 
+TEST(SourceCommands, EachStartServedOnceAStopOnlyWhileRunningAQuitFirst) {
+    const auto kind = [](std::optional<SourceEventKind> event) {
+        return event ? static_cast<int>(*event) : -1;
+    };
+    SourceCommands commands;
+    unsigned served = 0;
+    EXPECT_EQ(kind(commands.event(served, SourcePhase::Stopped)), -1) << "never started";
+    commands.start();
+    EXPECT_EQ(kind(commands.event(served, SourcePhase::Stopped)), static_cast<int>(SourceEventKind::Start));
+    EXPECT_EQ(kind(commands.event(served, SourcePhase::Live)), -1) << "that start is served";
+    // A stop and a start before the thread looks: the source is built anew all the same.
+    commands.stop();
+    commands.start();
+    EXPECT_EQ(kind(commands.event(served, SourcePhase::Live)), static_cast<int>(SourceEventKind::Start));
+    commands.stop();
+    EXPECT_EQ(kind(commands.event(served, SourcePhase::Live)), static_cast<int>(SourceEventKind::Stop));
+    EXPECT_EQ(kind(commands.event(served, SourcePhase::Stopped)), -1);
+    commands.start();
+    commands.quit = true;
+    EXPECT_EQ(kind(commands.event(served, SourcePhase::Live)), static_cast<int>(SourceEventKind::Close));
+}
+
 TEST(Letterbox, PicturesFillTheFrameWithTheirDisplayAspect) {
     EXPECT_EQ(FitInFrame(640, 480), (FrameRect{0, 0, 640, 480}));
     EXPECT_EQ(FitInFrame(1920, 1080), (FrameRect{0, 60, 640, 360}));
