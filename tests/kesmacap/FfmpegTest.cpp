@@ -41,6 +41,11 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::CardConformance;
 using testing_support::Eventually;
+using testing_support::IsRed;
+using testing_support::IsStatus;
+using testing_support::IsVideo;
+using testing_support::Near;
+using testing_support::PixelOf;
 using Clock = std::chrono::steady_clock;
 using Kind = SourceEventKind;
 
@@ -255,21 +260,6 @@ TEST(FfmpegLog, WarningsAndErrorsMaskedOnceEachAndAtMostTwentyAMinute) {
     EXPECT_TRUE(filter.lineFor(AV_LOG_WARNING, "rtsp", "RTP: missed 1 packets", start + 1min));
 }
 
-// The B, G, R of a frame's pixel.
-std::array<int, 3> pixelOf(const testing_support::CardFrame& frame, int x, int y) {
-    const std::uint8_t* const at = frame.pixels + (static_cast<std::size_t>(y) * frame.width + x) * 3;
-    return {at[0], at[1], at[2]};
-}
-
-bool near(const std::array<int, 3>& pixel, const std::array<int, 3>& expected, int tolerance = 24) {
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::abs(pixel[i] - expected[i]) > tolerance) {
-            return false;
-        }
-    }
-    return true;
-}
-
 class FfmpegCard : public ::testing::Test {
   protected:
     void use(const Sources& sources) {
@@ -286,17 +276,6 @@ class FfmpegCard : public ::testing::Test {
                std::chrono::milliseconds limit = 5s) {
         return Eventually([&] { return test(frame(channel)); }, limit);
     }
-    static bool isRed(const testing_support::CardFrame& f) {
-        return f.width == 640 && f.height == 480 && near(pixelOf(f, 320, 240), {0, 0, 255});
-    }
-    // The library's own picture: its dark face in the corner, where no test picture is dark.
-    static bool isStatus(const testing_support::CardFrame& f) {
-        return f.pixels != nullptr && f.width == 640 && near(pixelOf(f, 2, 2), {0x20, 0x18, 0x10}, 4);
-    }
-    static bool isVideo(const testing_support::CardFrame& f) {
-        return f.pixels != nullptr && f.width == 640 && !isStatus(f) &&
-               !near(pixelOf(f, 320, 240), {0, 0, 0});
-    }
 
     std::unique_ptr<Card> card;
 };
@@ -305,15 +284,15 @@ TEST_F(FfmpegCard, FilesInTheirColoursWideOnesLetterboxedLoopingAtTheirOwnRate) 
     const Files& files = Files::get();
     use(sourcesOf(
         {files.uri("red.avi"), files.uri("wide.avi"), files.uri("loop.avi"), files.uri("bars.mp4")}));
-    EXPECT_TRUE(shows(0, isRed));
+    EXPECT_TRUE(shows(0, IsRed));
     EXPECT_TRUE(shows(1, [](const auto& f) {
         // 1280 x 720, decoded at a half, fits as 640 x 360 between two black bars of 60 rows.
-        return f.width == 640 && near(pixelOf(f, 320, 30), {0, 0, 0}) &&
-               near(pixelOf(f, 320, 65), {255, 255, 255}) && near(pixelOf(f, 320, 414), {255, 255, 255}) &&
-               near(pixelOf(f, 320, 450), {0, 0, 0});
+        return f.width == 640 && Near(PixelOf(f, 320, 30), {0, 0, 0}) &&
+               Near(PixelOf(f, 320, 65), {255, 255, 255}) && Near(PixelOf(f, 320, 414), {255, 255, 255}) &&
+               Near(PixelOf(f, 320, 450), {0, 0, 0});
     }));
-    EXPECT_TRUE(shows(3, isVideo)) << "H.264";
-    ASSERT_TRUE(shows(2, isVideo));
+    EXPECT_TRUE(shows(3, IsVideo)) << "H.264";
+    ASSERT_TRUE(shows(2, IsVideo));
     // Two seconds of 30 fps, over three seconds: once sought back to its start.
     const std::int32_t first = frame(2).sequence;
     std::this_thread::sleep_for(3s);
@@ -324,7 +303,7 @@ TEST_F(FfmpegCard, FilesInTheirColoursWideOnesLetterboxedLoopingAtTheirOwnRate) 
 
 TEST_F(FfmpegCard, AShortClipAtItsEndWaitsForItsSecondWithoutSpinning) {
     use(sourcesOf({Files::get().uri("short.avi")}));  // six frames: 0.2 s
-    ASSERT_TRUE(shows(0, isVideo));
+    ASSERT_TRUE(shows(0, IsVideo));
     const std::clock_t before = std::clock();
     const std::int32_t first = frame(0).sequence;
     std::this_thread::sleep_for(3s);
@@ -346,9 +325,9 @@ TEST_F(FfmpegCard, DigestTcpCameraAndAFileShowAndNoPasswordReachesStandardError)
         guarded.replace(0, 4, "rtspt");
         use(sourcesOf({guarded, Files::get().uri("red.avi"), server.uri("/guarded", "admin:hunter2"),
                        "rtsp://127.0.0.1:1/user=admin&password=hunter2&channel=1"}));
-        EXPECT_TRUE(shows(0, isVideo, 10s));
-        EXPECT_TRUE(shows(1, isRed));
-        EXPECT_TRUE(shows(2, isStatus));
+        EXPECT_TRUE(shows(0, IsVideo, 10s));
+        EXPECT_TRUE(shows(1, IsRed));
+        EXPECT_TRUE(shows(2, IsStatus));
         std::this_thread::sleep_for(1500ms);  // a retry or two
         card.reset();
     }
@@ -367,15 +346,15 @@ TEST_F(FfmpegCard, DigestTcpCameraAndAFileShowAndNoPasswordReachesStandardError)
 TEST_F(FfmpegCard, H264CameraOverUdpItsOutageAndItsReturnWithoutARestart) {
     testing_support::RtspServer server;
     use(sourcesOf({server.uri("/h264"), server.uri("/missing")}));
-    ASSERT_TRUE(shows(0, isVideo, 10s));
-    EXPECT_TRUE(shows(1, isStatus)) << "the missing one says so";
+    ASSERT_TRUE(shows(0, IsVideo, 10s));
+    EXPECT_TRUE(shows(1, IsStatus)) << "the missing one says so";
     server.stop();
     const auto lost = Clock::now();
-    ASSERT_TRUE(shows(0, isStatus, 6s));
+    ASSERT_TRUE(shows(0, IsStatus, 6s));
     EXPECT_LT(Clock::now() - lost, 4s) << "the no-signal picture within 4 s";
     server.start();
     const auto back = Clock::now();
-    ASSERT_TRUE(shows(0, isVideo, 10s));
+    ASSERT_TRUE(shows(0, IsVideo, 10s));
     EXPECT_LT(Clock::now() - back, 7s) << "pictures again within 7 s of the camera's return";
 }
 
@@ -424,13 +403,13 @@ TEST_F(FfmpegCard, FfmpegsHttpMjpegCameraShowsAsFastAsItSends) {
                                     "testsrc=size=640x480:rate=25", "-c:v", "mjpeg", "-f", "mpjpeg",
                                     "-listen", "1", uri});
     use(sourcesOf({uri}));  // refused until it listens, then tried again
-    ASSERT_TRUE(shows(0, isVideo, 10s));
+    ASSERT_TRUE(shows(0, IsVideo, 10s));
     const std::int32_t first = frame(0).sequence;
     std::this_thread::sleep_for(2s);
     EXPECT_GT(frame(0).sequence - first, 35) << "live: shown as they come, not paced";
     kill(ffmpeg.pid(), SIGSTOP);  // connected, and silent
     const auto silent = Clock::now();
-    EXPECT_TRUE(shows(0, isStatus, 6s)) << "a silent camera is lost, though FFmpeg waits on its socket";
+    EXPECT_TRUE(shows(0, IsStatus, 6s)) << "a silent camera is lost, though FFmpeg waits on its socket";
     EXPECT_LT(Clock::now() - silent, 4s);
 }
 
@@ -493,7 +472,7 @@ TEST_F(FfmpegCard, ACameraThatRefusesTheLoginIsAskedThreeTimesPerStart) {
     // Asked after 1 s and 2 s more; a fourth time would come 4 s after the third.
     std::this_thread::sleep_for(5s);
     EXPECT_EQ(camera.connections(), 3);
-    EXPECT_TRUE(isStatus(frame(0)));
+    EXPECT_TRUE(IsStatus(frame(0)));
     card->StopChannel(0);
     card->StartChannel(0, -1);
     EXPECT_TRUE(Eventually([&] { return camera.connections() == 4; })) << "a start asks again";
@@ -508,7 +487,7 @@ TEST_F(FfmpegCard, ARedirectToAnotherHostGetsNoPasswordAndIsNotFollowed) {
     std::this_thread::sleep_for(2s);  // what a retry's back-off would bring
     EXPECT_EQ(elsewhere.logins(), 0) << "the password went to 127.0.0.2";
     EXPECT_EQ(camera.connections(), 1) << "refused until F1, not tried again";
-    EXPECT_TRUE(isStatus(frame(0)));
+    EXPECT_TRUE(IsStatus(frame(0)));
 }
 
 }  // namespace

@@ -43,6 +43,11 @@ using namespace std::chrono_literals;
 using testing_support::CardConformance;
 using testing_support::Eventually;
 using testing_support::FrameOf;
+using testing_support::IsRed;
+using testing_support::IsStatus;
+using testing_support::IsVideo;
+using testing_support::Near;
+using testing_support::PixelOf;
 using Clock = std::chrono::steady_clock;
 
 // Video files made once for the whole run, by GStreamer itself.
@@ -121,21 +126,6 @@ INSTANTIATE_TEST_SUITE_P(GstreamerOverFiles, CardConformance,
                          testing::Values(testing_support::ConformanceTarget{"Files", filesCard}),
                          testing_support::ConformanceName);
 
-// The B, G, R of a frame's pixel.
-std::array<int, 3> pixelOf(const testing_support::CardFrame& frame, int x, int y) {
-    const std::uint8_t* const at = frame.pixels + (static_cast<std::size_t>(y) * frame.width + x) * 3;
-    return {at[0], at[1], at[2]};
-}
-
-bool near(const std::array<int, 3>& pixel, const std::array<int, 3>& expected, int tolerance = 24) {
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::abs(pixel[i] - expected[i]) > tolerance) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Standard error into a file while it lives; what was written so far.
 class CapturedStderr {
   public:
@@ -183,18 +173,6 @@ class GstreamerCard : public ::testing::Test {
         std::this_thread::sleep_for(period);
         return (frame(channel).sequence - first) * 1000.0 / static_cast<double>(period.count());
     }
-    static bool isRed(const testing_support::CardFrame& f) {
-        return f.width == 640 && f.height == 480 && near(pixelOf(f, 320, 240), {0, 0, 255});
-    }
-    // The library's own picture: its dark face in the corner, where no test picture is dark.
-    static bool isStatus(const testing_support::CardFrame& f) {
-        return f.pixels != nullptr && f.width == 640 && near(pixelOf(f, 2, 2), {0x20, 0x18, 0x10}, 4);
-    }
-    // A picture from the source: not the library's, nor the empty one before any.
-    static bool isVideo(const testing_support::CardFrame& f) {
-        return f.pixels != nullptr && f.width == 640 && !isStatus(f) &&
-               !near(pixelOf(f, 320, 240), {0, 0, 0});
-    }
 
     std::unique_ptr<Card> card;
 };
@@ -202,18 +180,18 @@ class GstreamerCard : public ::testing::Test {
 TEST_F(GstreamerCard, FramesAre640x480BgrInTheSourcesColoursAndWideOnesLetterboxed) {
     const Files& files = Files::get();
     use(sourcesOf({files.uri("red.avi"), files.uri("wide.avi")}));
-    EXPECT_TRUE(shows(0, isRed));
+    EXPECT_TRUE(shows(0, IsRed));
     EXPECT_TRUE(shows(1, [](const auto& f) {
         // 1280 x 720 fits as 640 x 360 between two black bars of 60 rows.
-        return f.width == 640 && f.height == 480 && near(pixelOf(f, 320, 30), {0, 0, 0}) &&
-               near(pixelOf(f, 320, 65), {255, 255, 255}) && near(pixelOf(f, 320, 414), {255, 255, 255}) &&
-               near(pixelOf(f, 320, 450), {0, 0, 0});
+        return f.width == 640 && f.height == 480 && Near(PixelOf(f, 320, 30), {0, 0, 0}) &&
+               Near(PixelOf(f, 320, 65), {255, 255, 255}) && Near(PixelOf(f, 320, 414), {255, 255, 255}) &&
+               Near(PixelOf(f, 320, 450), {0, 0, 0});
     }));
 }
 
 TEST_F(GstreamerCard, FilesLoopAtTheirOwnRate) {
     use(sourcesOf({Files::get().uri("short.avi")}));  // a second and a half
-    ASSERT_TRUE(shows(0, isVideo));
+    ASSERT_TRUE(shows(0, IsVideo));
     const double fps = rate(0, 2500ms);
     EXPECT_GT(fps, 20) << "across its end, without a pause";
     EXPECT_LT(fps, 40) << "at the file's own 30 fps";
@@ -221,7 +199,7 @@ TEST_F(GstreamerCard, FilesLoopAtTheirOwnRate) {
 
 TEST_F(GstreamerCard, UnconfiguredChannelShowsWhatToAdd) {
     use(Sources{});
-    EXPECT_TRUE(shows(2, isStatus, 2s));
+    EXPECT_TRUE(shows(2, IsStatus, 2s));
     int32_t state = 0;
     card->QueryChannelState(2, &state);
     EXPECT_EQ(state, 2) << "open and started like any channel";
@@ -231,27 +209,27 @@ TEST_F(GstreamerCard, MjpegAndH264CamerasPlayAndAMissingMountSparesTheOthers) {
     testing_support::RtspServer server;
     use(sourcesOf({server.uri("/mjpeg"), server.uri("/h264"), server.uri("/missing"), server.uri("/wide")}));
     for (const std::uint16_t channel : {0, 1, 3}) {
-        ASSERT_TRUE(shows(channel, isVideo, 10s)) << channel;
+        ASSERT_TRUE(shows(channel, IsVideo, 10s)) << channel;
     }
     for (const std::uint16_t channel : {0, 1, 3}) {
         EXPECT_GT(rate(channel), 20) << channel << ": the full rate beside a missing camera";
     }
-    EXPECT_TRUE(isStatus(frame(2))) << "the missing one says so";
+    EXPECT_TRUE(IsStatus(frame(2))) << "the missing one says so";
 }
 
 TEST_F(GstreamerCard, OutageShowsNoSignalAndTheCamerasReturnNeedsNoRestart) {
     testing_support::RtspServer server;
     use(sourcesOf({server.uri("/mjpeg")}));
-    ASSERT_TRUE(shows(0, isVideo, 10s));
+    ASSERT_TRUE(shows(0, IsVideo, 10s));
     server.stop();
     const auto lost = Clock::now();
-    ASSERT_TRUE(shows(0, isStatus, 6s));
+    ASSERT_TRUE(shows(0, IsStatus, 6s));
     const auto noSignal = Clock::now() - lost;
     EXPECT_LT(noSignal, 4s) << "the no-signal picture within 4 s";
     std::this_thread::sleep_for(2s);
     server.start();
     const auto back = Clock::now();
-    ASSERT_TRUE(shows(0, isVideo, 10s));
+    ASSERT_TRUE(shows(0, IsVideo, 10s));
     const auto again = Clock::now() - back;
     EXPECT_LT(again, 7s) << "frames again within 7 s of the camera's return";
     std::printf(
@@ -264,7 +242,7 @@ TEST_F(GstreamerCard, StopStartAndCloseNeverWaitOnTheNetwork) {
     testing_support::RtspServer server;
     const testing_support::SilentPort silent;
     use(sourcesOf({server.uri("/mjpeg"), silent.uri("rtsp", "/unreachable")}));
-    ASSERT_TRUE(shows(0, isVideo, 10s));
+    ASSERT_TRUE(shows(0, IsVideo, 10s));
     server.stop();  // channel 0 reconnects from now on; channel 1's camera never answers
     const int threads = testing_support::ThreadCount();
     for (int cycle = 0; cycle < 200; ++cycle) {
@@ -292,8 +270,8 @@ TEST_F(GstreamerCard, DigestTcpOnlyCameraWithSoundShowsAndARefusedLoginIsSaidBut
     const CapturedStderr captured;
     use(sourcesOf({server.uri("/guarded", "admin:s3cret"), server.uri("/guarded", "admin:hunter2"),
                    server.uri("/guarded"), "rtsp://127.0.0.1:1/user=admin&password=hunter2&channel=1"}));
-    EXPECT_TRUE(shows(0, isVideo, 10s));
-    EXPECT_TRUE(shows(1, isStatus));
+    EXPECT_TRUE(shows(0, IsVideo, 10s));
+    EXPECT_TRUE(shows(1, IsStatus));
     std::this_thread::sleep_for(2500ms);  // a retry or two
     card.reset();
     const std::string text = captured.text();
@@ -324,7 +302,7 @@ TEST_F(GstreamerCard, FfmpegsHttpMjpegCameraShows) {
                                     "-listen", "1", uri});
     std::this_thread::sleep_for(500ms);  // listening
     use(sourcesOf({uri}));
-    ASSERT_TRUE(shows(0, isVideo, 10s));
+    ASSERT_TRUE(shows(0, IsVideo, 10s));
     EXPECT_GT(rate(0), 15) << "as fast as the camera sends: no buffering, no clock";
 }
 
@@ -437,7 +415,7 @@ TEST_F(GstreamerCard, ARefusedLoginIsTriedThreeTimesPerStartAndASnapshotFetchedO
     HttpCamera camera(Files::get().bytes("snapshot.jpg"));
     const CapturedStderr captured;
     use(sourcesOf({camera.uri("/guarded", "admin:p%40ss%231%3Fx"), camera.uri("/snapshot.jpg")}));
-    ASSERT_TRUE(shows(1, isVideo));
+    ASSERT_TRUE(shows(1, IsVideo));
     const int fetched = camera.snapshots();
     const auto since = Clock::now();
     ASSERT_TRUE(Eventually([&] { return captured.text().find("until F1") != std::string::npos; }, 8s))
@@ -450,7 +428,7 @@ TEST_F(GstreamerCard, ARefusedLoginIsTriedThreeTimesPerStartAndASnapshotFetchedO
     const double seconds = std::chrono::duration<double>(Clock::now() - since).count();
     EXPECT_GE(camera.snapshots() - fetched, 2) << "fetched again";
     EXPECT_LE(camera.snapshots() - fetched, seconds + 1.5) << "about once a second";
-    EXPECT_TRUE(isVideo(frame(1))) << "its picture kept between fetches";
+    EXPECT_TRUE(IsVideo(frame(1))) << "its picture kept between fetches";
     card.reset();
     const std::string text = captured.text();
     for (const std::string_view secret : {"p@ss", "ss#1", "%40ss"}) {
@@ -467,7 +445,7 @@ TEST_F(GstreamerCard, AnRtspRedirectToAnotherHostGetsNoPassword) {
     EXPECT_TRUE(Eventually(
         [&] { return captured.text().find("sent us on to " + elsewhere) != std::string::npos; }, 8s))
         << captured.text();
-    EXPECT_TRUE(isStatus(frame(0))) << "the right password, kept from another host";
+    EXPECT_TRUE(IsStatus(frame(0))) << "the right password, kept from another host";
 }
 
 // Run again inside a network namespace of its own whose loopback drops every
@@ -477,7 +455,7 @@ TEST_F(GstreamerCard, RtspCameraWhoseUdpNeverArrivesShowsOverTcpWithinTenSeconds
         testing_support::RtspServer server;
         const auto started = Clock::now();
         use(sourcesOf({server.uri("/h264")}));
-        ASSERT_TRUE(shows(0, isVideo, 10s));
+        ASSERT_TRUE(shows(0, IsVideo, 10s));
         std::printf(
             "pictures over TCP after %lld ms\n",
             static_cast<long long>(
