@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "kesmacap/ffmpeg/RtspChallenge.h"
 #include "kesmacap/ffmpeg/StreamRules.h"
 
 namespace kesmacap {
@@ -130,7 +131,24 @@ void FfmpegCamera::run() {
     }
 }
 
+SourceEvent FfmpegCamera::eventFor(int error, const std::string& detail) {
+    const SourceEvent event = EventForError(error, detail, target_.credentials, target_.scheme);
+    const std::string& scheme = target_.scheme;
+    if (event.kind != SourceEventKind::LoginRefused ||
+        (scheme != "rtsp" && scheme != "rtspt" && scheme != "rtspu")) {
+        return event;
+    }
+    // Asked once per start: how a camera takes logins does not change between attempts.
+    if (!challenges_) {
+        challenges_ = AskRtspChallenges(source_.uri, {&FfmpegCamera::interrupted, this}, NetworkTimeout);
+    }
+    return EventForLogin(event, *challenges_);
+}
+
 void FfmpegCamera::feed(const SourceEvent& event, Clock::time_point now) {
+    if (event.kind == SourceEventKind::Start) {
+        challenges_.reset();
+    }
     const SourceStep step = SourceLife::advance(life_, event, now);
     life_ = step.state;
     cutOff_.store(ticksOf(life_.deadline));
@@ -197,9 +215,7 @@ void FfmpegCamera::open() {
     opening_ = false;
     const Clock::time_point now = Clock::now();
     if (error < 0) {
-        feed(EventForError(error, MaskPassword(MaskSecrets(detail), source_.password), target_.credentials,
-                           target_.scheme),
-             now);
+        feed(eventFor(error, MaskPassword(MaskSecrets(detail), source_.password)), now);
         return;
     }
     stream_ = std::move(stream);
@@ -221,7 +237,7 @@ void FfmpegCamera::read() {
     if (error == AVERROR_EOF) {
         feed(EventForEnd(stream_->format(), target_.scheme, stream_->seekable()), now);
     } else if (error < 0) {
-        feed(EventForError(error, ErrorText(error), target_.credentials, target_.scheme), now);
+        feed(eventFor(error, ErrorText(error)), now);
     } else {
         pictureDue_ = true;
         due_ = live_ ? now : pacer_.due(stream_->secondsOf(*frame_), now);

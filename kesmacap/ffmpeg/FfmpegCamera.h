@@ -12,6 +12,7 @@ extern "C" {
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kesmacap/card/Channel.h"
 #include "kesmacap/card/SourceLife.h"
@@ -80,6 +81,8 @@ class FfmpegCamera {
     void commandLocked();
     static int interrupted(void* camera);
     void showStatus(const SourceStep& step, Clock::time_point now);
+    // An error's event; a refused RTSP login judged by the camera's challenges.
+    SourceEvent eventFor(int error, const std::string& detail);
     void report(const std::string& line) const;
 
     const int index_;
@@ -112,6 +115,8 @@ class FfmpegCamera {
     Clock::time_point due_{};
     FramePacer pacer_;
     bool live_ = false;
+    // An RTSP camera's challenges, asked at its first refused login of a start.
+    std::optional<std::vector<std::string>> challenges_;
 
     std::thread thread_;
 };

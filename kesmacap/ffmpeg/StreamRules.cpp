@@ -5,12 +5,13 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <optional>
 
 #include "kesmacap/card/Letterbox.h"
+#include "kesmacap/sources/RtspLogin.h"
 
 namespace kesmacap {
 
@@ -133,6 +134,11 @@ SourceEvent EventForError(int error, const std::string& detail, bool credentials
         default:
             return {SourceEventKind::Error, detail};
     }
+}
+
+SourceEvent EventForLogin(const SourceEvent& refused, const std::vector<std::string>& challenges) {
+    const LoginVerdict verdict = LoginRefusal(challenges, true, FfmpegRtsp);
+    return verdict.worthRetrying ? refused : refusal(verdict.reason);
 }
 
 bool IsLive(std::string_view format, std::string_view scheme) {

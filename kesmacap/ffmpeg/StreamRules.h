@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kesmacap/card/SourceLife.h"
 
@@ -24,6 +25,13 @@ std::string ErrorText(int error);
 // video, a camera that wants credentials it was not given); Error for the
 // rest (a 403, a network, a server, a file that may come back).
 SourceEvent EventForError(int error, const std::string& detail, bool credentials, const std::string& scheme);
+
+// A refused RTSP login (LoginRefused, credentials given) in the light of the
+// camera's WWW-Authenticate challenges: still a refused login when FFmpeg's
+// client can answer one of them (the password is wrong), else Refused, naming
+// the way of logging in it cannot answer (Digest with SHA-256), so that no
+// login is spent on it again until the next start.
+SourceEvent EventForLogin(const SourceEvent& refused, const std::vector<std::string>& challenges);
 
 // Whether a source's pictures are made as they come (a camera: shown at
 // once, lost at their end) rather than recorded (paced by their timestamps,

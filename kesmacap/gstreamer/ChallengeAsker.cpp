@@ -1,6 +1,6 @@
 #include "kesmacap/gstreamer/ChallengeAsker.h"
 
-#include "kesmacap/gstreamer/RtspLogin.h"
+#include "kesmacap/sources/RtspLogin.h"
 
 namespace kesmacap {
 

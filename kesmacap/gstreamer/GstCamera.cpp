@@ -6,7 +6,7 @@
 
 #include "kesmacap/gstreamer/HttpRedirect.h"
 #include "kesmacap/gstreamer/MissingPlugin.h"
-#include "kesmacap/gstreamer/RtspLogin.h"
+#include "kesmacap/sources/RtspLogin.h"
 
 namespace kesmacap {
 
@@ -325,7 +325,7 @@ SourceEvent GstCamera::loginRefused() {
         }
         challenges = challenges_->answer().value_or(std::vector<std::string>{});
     }
-    const LoginVerdict verdict = LoginRefusal(challenges, given);
+    const LoginVerdict verdict = LoginRefusal(challenges, given, GstreamerRtsp);
     return verdict.worthRetrying ? SourceEvent{SourceEventKind::LoginRefused, verdict.reason}
                                  : refusal(verdict.reason);
 }

@@ -468,14 +468,26 @@ class RefusingCamera {
 TEST_F(FfmpegCard, ACameraThatRefusesTheLoginIsAskedThreeTimesPerStart) {
     RefusingCamera camera;
     use(sourcesOf({camera.uri()}));
-    ASSERT_TRUE(Eventually([&] { return camera.connections() == 3; }, 8s)) << camera.connections();
+    ASSERT_TRUE(Eventually([&] { return camera.logins() == 3; }, 8s)) << camera.logins();
     // Asked after 1 s and 2 s more; a fourth time would come 4 s after the third.
     std::this_thread::sleep_for(5s);
-    EXPECT_EQ(camera.connections(), 3);
+    EXPECT_EQ(camera.logins(), 3);
+    EXPECT_EQ(camera.connections(), 4) << "three logins, and once asked how it takes them";
     EXPECT_TRUE(IsStatus(frame(0)));
     card->StopChannel(0);
     card->StartChannel(0, -1);
-    EXPECT_TRUE(Eventually([&] { return camera.connections() == 4; })) << "a start asks again";
+    EXPECT_TRUE(Eventually([&] { return camera.logins() == 4; })) << "a start asks again";
+    card.reset();
+}
+
+TEST_F(FfmpegCard, ACameraWantingALoginFfmpegCannotAnswerIsNotAskedAgainUntilAStart) {
+    RefusingCamera camera("127.0.0.1", "401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\", "
+                                       "nonce=\"1\", algorithm=SHA-256, qop=\"auth\"");
+    use(sourcesOf({camera.uri()}));
+    ASSERT_TRUE(Eventually([&] { return camera.connections() == 2; }, 8s)) << "an attempt, and the question";
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(camera.connections(), 2) << "no retry spends a login on a camera it cannot answer";
+    EXPECT_TRUE(IsStatus(frame(0)));
     card.reset();
 }
 

@@ -25,8 +25,8 @@
 #include "kesmacap/gstreamer/HttpRedirect.h"
 #include "kesmacap/gstreamer/MissingPlugin.h"
 #include "kesmacap/gstreamer/NewsFilter.h"
-#include "kesmacap/gstreamer/RtspLogin.h"
 #include "kesmacap/gstreamer/RtspResends.h"
+#include "kesmacap/sources/RtspLogin.h"
 #include "kesmacap/sources/SourcesFile.h"
 #include "tests/support/CardConformance.h"
 #include "tests/support/RtspServer.h"
@@ -482,13 +482,14 @@ TEST_F(GstreamerCard, RtspCameraWhoseUdpNeverArrivesShowsOverTcpWithinTenSeconds
     EXPECT_EQ(status, 0) << "the run inside the namespace failed (its output is above)";
 }
 
-TEST(RtspLogin, AWrongPasswordIsToldApartFromALoginGStreamerCannotAnswer) {
+TEST(RtspLogin, AWrongPasswordIsToldApartFromALoginTheClientCannotAnswer) {
     const std::string wrong = "the camera refused the user name or password";
     const struct {
         std::vector<std::string> challenges;
         bool gave;
         std::string reason;
         bool worthRetrying;
+        const RtspClient& client = GstreamerRtsp;
     } rows[] = {
         {{"Digest realm=\"cam\", nonce=\"1\", stale=TRUE"}, true, wrong, true},
         {{"Digest realm=\"cam\", algorithm=SHA-256, qop=\"auth\"", "Basic realm=\"cam\""}, true, wrong, true},
@@ -505,9 +506,21 @@ TEST(RtspLogin, AWrongPasswordIsToldApartFromALoginGStreamerCannotAnswer) {
          false,
          "the camera wants a user name and password (user:password@ in the URI)",
          false},
+        // FFmpeg's client answers qop="auth" and MD5-sess, neither SHA-256 nor qop="auth-int" alone.
+        {{"Digest realm=\"cam\", qop=\"auth-int, auth\", algorithm=MD5-sess"}, true, wrong, true, FfmpegRtsp},
+        {{"Digest realm=\"cam\", nonce=\"1\", algorithm=SHA-256, qop=\"auth\""},
+         true,
+         "the camera asks for Digest SHA-256 authentication, which FFmpeg's RTSP client cannot answer",
+         false,
+         FfmpegRtsp},
+        {{"Digest realm=\"cam\", qop=\"auth-int\""},
+         true,
+         "the camera asks for Digest with qop authentication, which FFmpeg's RTSP client cannot answer",
+         false,
+         FfmpegRtsp},
     };
     for (const auto& row : rows) {
-        const LoginVerdict verdict = LoginRefusal(row.challenges, row.gave);
+        const LoginVerdict verdict = LoginRefusal(row.challenges, row.gave, row.client);
         EXPECT_EQ(verdict.reason, row.reason);
         EXPECT_EQ(verdict.worthRetrying, row.worthRetrying) << row.reason;
     }

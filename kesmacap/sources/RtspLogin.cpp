@@ -1,4 +1,4 @@
-#include "kesmacap/gstreamer/RtspLogin.h"
+#include "kesmacap/sources/RtspLogin.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,34 +29,53 @@ std::string parameter(const std::string& challenge, const std::string& name) {
     return {};
 }
 
+// Whether a Digest challenge's qop list offers "auth" (not only "auth-int",
+// which neither client answers).
+bool offersAuth(std::string_view qop) {
+    while (!qop.empty()) {
+        const auto comma = qop.find(',');
+        std::string_view token = qop.substr(0, comma);
+        token.remove_prefix(std::min(token.find_first_not_of(" \t"), token.size()));
+        token = token.substr(0, token.find_last_not_of(" \t") + 1);
+        if (token == "auth") {
+            return true;
+        }
+        qop = comma == std::string_view::npos ? std::string_view{} : qop.substr(comma + 1);
+    }
+    return false;
+}
+
 }  // namespace
 
-LoginVerdict LoginRefusal(const std::vector<std::string>& challenges, bool gaveCredentials) {
+LoginVerdict LoginRefusal(const std::vector<std::string>& challenges, bool gaveCredentials,
+                          const RtspClient& client) {
     if (!gaveCredentials) {
         return {"the camera wants a user name and password (user:password@ in the URI)", false};
     }
-    // GStreamer 1.22's RTSP client answers Basic, and Digest with MD5 and no qop.
     const LoginVerdict wrong{"the camera refused the user name or password", true};
     std::string cannot;
     for (const std::string& challenge : challenges) {
         const std::string text = lower(challenge);
         const std::string algorithm = parameter(text, "algorithm");
-        const bool md5 = algorithm.empty() || algorithm == "md5";
-        const bool qop = !parameter(text, "qop").empty();
-        if (text.rfind("basic", 0) == 0 || (text.rfind("digest", 0) == 0 && md5 && !qop)) {
+        const std::string qop = parameter(text, "qop");
+        const bool md5 =
+            algorithm.empty() || algorithm == "md5" || (client.digestMd5Sess && algorithm == "md5-sess");
+        const bool qopAnswered = qop.empty() || (client.digestQop && offersAuth(qop));
+        if (text.rfind("basic", 0) == 0 || (text.rfind("digest", 0) == 0 && md5 && qopAnswered)) {
             return wrong;
         }
         if (cannot.empty()) {
             cannot = text.rfind("digest", 0) == 0
                          ? "Digest" + (md5 ? std::string() : " " + parameter(challenge, "algorithm")) +
-                               (qop ? " with qop" : "")
+                               (qopAnswered ? "" : " with qop")
                          : challenge.substr(0, challenge.find(' '));
         }
     }
     if (cannot.empty()) {
         return wrong;
     }
-    return {"the camera asks for " + cannot + " authentication, which GStreamer's RTSP client cannot answer",
+    return {"the camera asks for " + cannot + " authentication, which " + std::string(client.name) +
+                " cannot answer",
             false};
 }
 
