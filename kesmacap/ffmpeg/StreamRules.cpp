@@ -1,5 +1,9 @@
 #include "kesmacap/ffmpeg/StreamRules.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
+
 extern "C" {
 #include <libavutil/error.h>
 }
@@ -97,6 +101,19 @@ std::string ErrorText(int error) {
         {AVERROR(ENETDOWN), "Network is down"},
         {AVERROR(EADDRNOTAVAIL), "Cannot assign requested address"},
         {AVERROR(ENOTCONN), "Transport endpoint is not connected"},
+#ifdef _WIN32
+        // FFmpeg passes on Winsock's own codes but for a few it maps to errno.
+        {-WSAETIMEDOUT, "Connection timed out"},
+        {-WSAECONNREFUSED, "Connection refused"},
+        {-WSAECONNRESET, "Connection reset by peer"},
+        {-WSAECONNABORTED, "Connection aborted"},
+        {-WSAEHOSTUNREACH, "No route to host"},
+        {-WSAENETUNREACH, "Network is unreachable"},
+        {-WSAENETDOWN, "Network is down"},
+        {-WSAEADDRNOTAVAIL, "Cannot assign requested address"},
+        {-WSAENOTCONN, "Transport endpoint is not connected"},
+        {-WSAEHOSTDOWN, "Host is down"},
+#endif
     };
     for (const auto& known : Network) {
         if (known.code == error) {
@@ -154,7 +171,7 @@ SourceEvent EventForEnd(std::string_view format, std::string_view scheme, bool s
 }
 
 bool DecoderErrorEndsStream(int error) {
-    return error == AVERROR(ENOMEM);
+    return error == AVERROR(ENOMEM) || error == AVERROR_PATCHWELCOME || error == AVERROR(ENOSYS);
 }
 
 int LowresFor(int width, int height, int aspectNum, int aspectDen, int maxLowres) {

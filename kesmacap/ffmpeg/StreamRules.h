@@ -45,10 +45,11 @@ bool IsLive(std::string_view format, std::string_view scheme);
 SourceEvent EventForEnd(std::string_view format, std::string_view scheme, bool seekable);
 
 // Whether an error from avcodec_send_packet or avcodec_receive_frame ends
-// the stream: only running out of memory does. A packet the decoder cannot
-// take (damaged by a lost UDP packet, a feature it lacks, a change of size)
-// is dropped, as players do, and decoding goes on with the next one; a
-// stream that never gives a picture again is lost by the silence watch.
+// the stream: running out of memory, and a feature the decoder lacks
+// (PATCHWELCOME, ENOSYS), which holds for the whole stream and is said. A
+// packet the decoder cannot take otherwise (damaged by a lost UDP packet) is
+// dropped, as players do, and decoding goes on with the next one; a stream
+// that never gives a picture again is lost by the silence watch.
 bool DecoderErrorEndsStream(int error);
 
 // The lowres a decoder that can make pictures at most 2^maxLowres times

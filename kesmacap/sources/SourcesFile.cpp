@@ -219,7 +219,10 @@ std::optional<std::string> uriProblem(std::string_view uri) {
     const std::size_t start = scheme + 3;
     const std::size_t stop = std::min(uri.find_first_of("/?#", start), uri.size());
     const std::string_view authority = uri.substr(start, stop - start);
-    const bool file = uri.substr(0, scheme) == "file";
+    const std::string_view name = uri.substr(0, scheme);
+    const bool file = name.size() == 4 && std::equal(name.begin(), name.end(), "file", [](char a, char b) {
+                          return std::tolower(static_cast<unsigned char>(a)) == b;
+                      });
     if (!(authority.empty() && file) && !isHost(authority)) {
         const auto close = authority.rfind(']');
         const auto colon = authority.rfind(':');
@@ -281,6 +284,10 @@ std::ifstream openFile(const std::string& file) {
 Sources ParseSources(std::string_view text, const std::string& file) {
     Sources sources;
     sources.file = file;
+    // Notepad and others may begin a UTF-8 file with a byte order mark.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
     int number = 0;
     while (!text.empty()) {
         const auto end = text.find('\n');

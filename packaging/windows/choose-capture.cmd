@@ -2,7 +2,7 @@
 rem Chooses the capture library quadview.exe loads, as Debian's alternatives
 rem do: kesmacap.dll beside quadview.exe becomes a copy of sim\kesmacap.dll
 rem (the simulated card), ffmpeg\kesmacap.dll (network cameras and files) or
-rem card\kesmacap.dll (the card's own DLL, kept there the first time another
+rem card\kesmacap.dll (the card's own DLL, kept there whenever another
 rem replaces it). Usage: choose-capture sim ^| ffmpeg ^| card
 rem Files are told apart by size, and no result is taken from "||": not every
 rem cmd.exe (Wine's) sets the errorlevel of copy or fc.
@@ -13,9 +13,9 @@ if not exist "%here%%~1\kesmacap.dll" (
     echo There is no %~1\kesmacap.dll beside quadview.exe.
     goto usage
 )
-rem A kesmacap.dll the size of neither of ours is the card's own: kept in card\ before it is replaced.
+rem A kesmacap.dll the size of neither of ours is the card's own (maybe a newer
+rem one the vendor sent): kept in card\ before it is replaced.
 if not exist "%here%kesmacap.dll" goto choose
-if exist "%here%card\kesmacap.dll" goto choose
 call :size current "%here%kesmacap.dll"
 call :size sim "%here%sim\kesmacap.dll"
 call :size ffmpeg "%here%ffmpeg\kesmacap.dll"

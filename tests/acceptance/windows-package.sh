@@ -44,6 +44,9 @@ cmp -s "$root/kesmacap.dll" "$root/sim/kesmacap.dll" || fail "choose-capture sim
 [ "$(cat "$root/card/kesmacap.dll")" = "the card vendor" ] || fail "the card's DLL was not kept in card\\"
 choose card || fail "choose-capture card: $(cat "$work/choose.txt")"
 [ "$(cat "$root/kesmacap.dll")" = "the card vendor" ] || fail "choose-capture card did not bring the card's DLL back"
+printf 'a newer card DLL' >"$root/kesmacap.dll"  # the vendor's update, copied over it
+choose ffmpeg || fail "choose-capture ffmpeg: $(cat "$work/choose.txt")"
+[ "$(cat "$root/card/kesmacap.dll")" = "a newer card DLL" ] || fail "the card's newer DLL was not kept"
 choose nothing && fail "choose-capture took a library that is not there"
 choose sim || fail "choose-capture sim: $(cat "$work/choose.txt")"
 bash "$2" "$root" kesmacap.dll

@@ -149,11 +149,13 @@ TEST(FfmpegRules, ErrorsAndEndsAsTheSourcesLife) {
         EXPECT_EQ(event.kind, end.kind) << end.format;
         EXPECT_EQ(event.rewindable, end.rewindable) << end.format;
     }
-    // Only a decoder out of memory ends a stream; a damaged or odd packet is dropped.
-    for (const int error : {AVERROR_INVALIDDATA, AVERROR(EAGAIN), AVERROR_PATCHWELCOME, AVERROR(EINVAL)}) {
+    // A damaged packet is dropped; a decoder out of memory or lacking a feature ends the stream.
+    for (const int error : {AVERROR_INVALIDDATA, AVERROR(EAGAIN), AVERROR(EINVAL)}) {
         EXPECT_FALSE(DecoderErrorEndsStream(error)) << error;
     }
-    EXPECT_TRUE(DecoderErrorEndsStream(AVERROR(ENOMEM)));
+    for (const int error : {AVERROR(ENOMEM), AVERROR_PATCHWELCOME, AVERROR(ENOSYS)}) {
+        EXPECT_TRUE(DecoderErrorEndsStream(error)) << error;
+    }
     // Socket errors in words on every system, not as mingw-w64's "Error number -138 occurred".
     EXPECT_EQ(ErrorText(AVERROR(ETIMEDOUT)), "Connection timed out");
     EXPECT_EQ(ErrorText(AVERROR(ECONNREFUSED)), "Connection refused");
@@ -481,8 +483,9 @@ TEST_F(FfmpegCard, ACameraThatRefusesTheLoginIsAskedThreeTimesPerStart) {
 }
 
 TEST_F(FfmpegCard, ACameraWantingALoginFfmpegCannotAnswerIsNotAskedAgainUntilAStart) {
-    RefusingCamera camera("127.0.0.1", "401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\", "
-                                       "nonce=\"1\", algorithm=SHA-256, qop=\"auth\"");
+    RefusingCamera camera("127.0.0.1",
+                          "401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\", "
+                          "nonce=\"1\", algorithm=SHA-256, qop=\"auth\"");
     use(sourcesOf({camera.uri()}));
     ASSERT_TRUE(Eventually([&] { return camera.connections() == 2; }, 8s)) << "an attempt, and the question";
     std::this_thread::sleep_for(3s);

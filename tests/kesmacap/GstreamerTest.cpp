@@ -748,6 +748,7 @@ TEST(SourcesFile, EverySecretIsMaskedAndTheCredentialsGoApart) {
         {"RTSP://Cam:554/Live%20A?x=1#f", "rtsp://Cam:554/Live%20A?x=1#f", ""},
         {"rtsp://[fe80::1]:8554/x", "rtsp://[fe80::1]:8554/x", ""},
         {"file:///srv/door%20cam.mp4", "file:///srv/door%20cam.mp4", ""},
+        {"FILE:///C:/door.mp4", "file:///C:/door.mp4", ""},
         {"1rtsp://cam/", "", "it has no scheme:// or a malformed one"},
         {"rtsp:///live", "", "its host is malformed"},
         {"rtsp://u:pw@cam:0/", "", "its port is not a number from 1 to 65535"},
@@ -760,6 +761,8 @@ TEST(SourcesFile, EverySecretIsMaskedAndTheCredentialsGoApart) {
         EXPECT_EQ(ParseSourceUri(row.text).uri, row.uri) << row.text;
         EXPECT_EQ(ParseSourceUri(row.text).problem, row.problem) << row.text;
     }
+    // A file Notepad saved begins with a byte order mark.
+    EXPECT_EQ(ParseSources("\xEF\xBB\xBF# cameras\nCamera1 = rtsp://cam/\n", "f").uris[0], "rtsp://cam/");
 }
 
 TEST(SourcesFile, PasswordsAsPeopleTypeThemGoWholeOrAreRefusedWithTheEscapeToWrite) {
