@@ -213,11 +213,13 @@ void FfmpegCamera::open() {
         return;  // the loop sees to the command or the deadline, and opens again if still wanted
     }
     opening_ = false;
-    const Clock::time_point now = Clock::now();
     if (error < 0) {
-        feed(eventFor(error, MaskPassword(MaskSecrets(detail), source_.password)), now);
+        // Timed after the camera may have been asked how it takes logins.
+        const SourceEvent event = eventFor(error, MaskPassword(MaskSecrets(detail), source_.password));
+        feed(event, Clock::now());
         return;
     }
+    const Clock::time_point now = Clock::now();
     stream_ = std::move(stream);
     live_ = IsLive(stream_->format(), target_.scheme);
     pacer_.restart();
