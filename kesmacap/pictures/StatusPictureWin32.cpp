@@ -71,8 +71,7 @@ int drawText(HDC dc, int y, HGDIOBJ textFont, std::string_view text, COLORREF co
 }  // namespace
 
 void DrawStatusPicture(std::uint8_t* pixels, int channel, std::string_view reason, std::string_view source) {
-    // GDI objects are per process, but one picture at a time keeps the DC's
-    // selection its own and the count of objects small.
+    // One picture at a time, as on Linux: the process's count of GDI objects stays small.
     static std::mutex drawing;
     const std::lock_guard lock(drawing);
     BITMAPINFO info{};
