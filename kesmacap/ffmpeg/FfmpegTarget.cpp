@@ -1,17 +1,10 @@
 #include "kesmacap/ffmpeg/FfmpegTarget.h"
 
-#include <algorithm>
 #include <cctype>
 
 namespace kesmacap {
 
 namespace {
-
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // Everything but RFC 3986's unreserved characters as %XX, so that no ":",
 // "@", "/", "?" or "#" of a password ends the user info early.
@@ -32,7 +25,7 @@ std::string escaped(const std::string& text) {
 // FFmpeg's file protocol takes a path as written: no escapes, no host.
 FfmpegTarget fileTarget(std::string rest) {
     FfmpegTarget target;
-    if (lowered(rest.substr(0, 10)) == "localhost/") {
+    if (AsciiLower(rest.substr(0, 10)) == "localhost/") {
         rest.erase(0, 9);
     }
     if (rest.empty() || rest.front() != '/') {
@@ -61,7 +54,7 @@ FfmpegTarget TargetFor(const SourceUri& source) {
     if (separator == std::string::npos) {
         return refusal("this is not a URI");
     }
-    std::string scheme = lowered(source.uri.substr(0, separator));
+    std::string scheme = AsciiLower(source.uri.substr(0, separator));
     const std::string rest = source.uri.substr(separator + 3);
     if (scheme == "file") {
         return fileTarget(rest);

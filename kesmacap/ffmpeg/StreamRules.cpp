@@ -16,6 +16,7 @@ extern "C" {
 
 #include "kesmacap/card/Letterbox.h"
 #include "kesmacap/sources/RtspLogin.h"
+#include "kesmacap/sources/SourcesFile.h"
 
 namespace kesmacap {
 
@@ -35,13 +36,6 @@ struct Origin {
     bool operator==(const Origin&) const = default;
 };
 
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
 int defaultPort(const std::string& scheme) {
     return scheme == "rtsp"    ? 554
            : scheme == "rtsps" ? 322
@@ -55,7 +49,7 @@ std::optional<Origin> originOf(std::string_view url) {
     if (separator == std::string_view::npos) {
         return std::nullopt;
     }
-    Origin origin{lowered(url.substr(0, separator)), {}, 0};
+    Origin origin{AsciiLower(url.substr(0, separator)), {}, 0};
     if (origin.scheme == "rtspt" || origin.scheme == "rtspu") {
         origin.scheme = "rtsp";
     }
@@ -70,7 +64,7 @@ std::optional<Origin> originOf(std::string_view url) {
         return std::nullopt;
     }
     const auto colon = authority.find(':', authority.starts_with('[') ? hostEnd : 0);
-    origin.host = lowered(authority.substr(0, colon));
+    origin.host = AsciiLower(authority.substr(0, colon));
     const std::string_view port = colon == std::string_view::npos ? "" : authority.substr(colon + 1);
     origin.port = defaultPort(origin.scheme);
     if (!port.empty()) {

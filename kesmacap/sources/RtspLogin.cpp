@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <cctype>
 
+#include "kesmacap/sources/SourcesFile.h"
+
 namespace kesmacap {
 
 namespace {
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // The value of `name=` in a challenge, unquoted; empty when absent.
 std::string parameter(const std::string& challenge, const std::string& name) {
@@ -55,7 +51,7 @@ LoginVerdict LoginRefusal(const std::vector<std::string>& challenges, bool gaveC
     const LoginVerdict wrong{"the camera refused the user name or password", true};
     std::string cannot;
     for (const std::string& challenge : challenges) {
-        const std::string text = lower(challenge);
+        const std::string text = AsciiLower(challenge);
         const std::string algorithm = parameter(text, "algorithm");
         const std::string qop = parameter(text, "qop");
         const bool md5 =
@@ -87,7 +83,7 @@ std::vector<std::string> ChallengesIn(std::string_view answer) {
     for (std::size_t line = answer.find("\r\n"); line != std::string_view::npos;
          line = answer.find("\r\n", line + 2)) {
         const std::string_view field = answer.substr(line + 2, answer.find("\r\n", line + 2) - line - 2);
-        if (field.size() > Name.size() && lower(std::string(field.substr(0, Name.size()))) == Name) {
+        if (field.size() > Name.size() && AsciiLower(field.substr(0, Name.size())) == Name) {
             const std::string_view value = field.substr(Name.size());
             const auto first = value.find_first_not_of(" \t");
             if (first != std::string_view::npos) {

@@ -51,10 +51,7 @@ bool endsWith(std::string_view text, std::string_view end) {
 }
 
 bool namesSecret(std::string_view key) {
-    std::string lower(key);
-    for (char& c : lower) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
+    const std::string lower = AsciiLower(key);
     static constexpr std::string_view Words[] = {"pass", "pwd",    "psw",  "token",     "key",
                                                  "auth", "secret", "sign", "credential"};
     // Cheap cameras' CGI: loginpas=, pw=, userpw=.
@@ -220,9 +217,7 @@ std::optional<std::string> uriProblem(std::string_view uri) {
     const std::size_t stop = std::min(uri.find_first_of("/?#", start), uri.size());
     const std::string_view authority = uri.substr(start, stop - start);
     const std::string_view name = uri.substr(0, scheme);
-    const bool file = name.size() == 4 && std::equal(name.begin(), name.end(), "file", [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) == b;
-                      });
+    const bool file = AsciiLower(name) == "file";
     if (!(authority.empty() && file) && !isHost(authority)) {
         const auto close = authority.rfind(']');
         const auto colon = authority.rfind(':');
@@ -466,12 +461,20 @@ SourceUri ParseSourceUri(const std::string& text) {
     }
     // The scheme as libraries compare it.
     const auto scheme = rest.find("://");
-    std::transform(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(scheme), rest.begin(),
-                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-    source.uri = std::move(rest);
+    source.uri = AsciiLower(std::string_view(rest).substr(0, scheme)) + rest.substr(scheme);
     source.user = std::move(user);
     source.password = std::move(password);
     return source;
+}
+
+std::string AsciiLower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
 }
 
 std::string PercentDecoded(std::string_view text) {

@@ -60,6 +60,10 @@ std::string MaskPassword(std::string_view text, std::string_view password);
 // Percent escapes decoded; a "%" that starts none is taken as typed.
 std::string PercentDecoded(std::string_view text);
 
+// ASCII letters in lower case, whatever the locale; other bytes as they are.
+// Schemes, hosts and protocol names compare this way.
+std::string AsciiLower(std::string_view text);
+
 // A source as a library is to see it: the URI without its user info, and the
 // user name and password apart (decoded), for the source element's own
 // properties. User info holding a raw "#", "?" or "/" is refused with the
