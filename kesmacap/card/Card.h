@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "kesmacap/card/Channel.h"
 
@@ -59,7 +61,26 @@ class Card {
     std::unique_ptr<FrameSource> source_;
 };
 
-// The process's card, made on first use and torn down when the library is unloaded.
+// The process's card: each library defines it as LibraryCard(its back end).
 Card& TheCard();
+
+// The library's one card, made on first use by `make`. On Linux it is torn
+// down when the library is unloaded: the back end stops first. On Windows it
+// is never destroyed: when a process ends, Windows has ended the back end's
+// threads before the DLL's static destructors run, maybe inside one of the
+// card's locks, and tearing the card down then would hang the exit. A viewer
+// that closes its channels first has already had every back end stopped.
+// Called from one TheCard per library.
+template <typename MakeSource>
+Card& LibraryCard(MakeSource&& make) {
+#ifdef _WIN32
+    alignas(Card) static unsigned char storage[sizeof(Card)];
+    static Card* const card = ::new (storage) Card(std::forward<MakeSource>(make));
+    return *card;
+#else
+    static Card card(std::forward<MakeSource>(make));
+    return card;
+#endif
+}
 
 }  // namespace kesmacap

@@ -8,7 +8,7 @@ namespace kesmacap {
 
 Card& TheCard() {
     // Destroyed when the library is unloaded: every pipeline stops first.
-    static Card card([](Channels& channels) {
+    return LibraryCard([](Channels& channels) {
         std::string why;
         if (!StartGstreamer(why)) {
             std::fprintf(stderr, "quadview gstreamer: GStreamer cannot start: %s\n", why.c_str());
@@ -16,7 +16,6 @@ Card& TheCard() {
         }
         return std::make_unique<GstSource>(channels, LoadSources("gstreamer"));
     });
-    return card;
 }
 
 }  // namespace kesmacap
